@@ -1,0 +1,51 @@
+#pragma once
+// Serial link: finds the USB-serial bridge (vendor 0x1A86, product 0x7523) among the serial
+// ports, opens it at 9600 baud 8N1, writes request frames and cuts the received byte stream
+// into 19-byte frames (head 0xAA ... tail 0xAB) for the codec.
+#include <QSerialPort>
+#include <QString>
+#include <QVector>
+
+struct TAG_T_SPortEntry {
+    QString m_Name;
+    int m_ProductId = 0;
+    int m_VendorId = 0;
+};
+
+class GSerialPort {
+public:
+    enum {
+        kRxCapacity = 2000,
+        kFrameLength = 19,
+        kBridgeVendor = 0x1A86,
+        kBridgeProduct = 0x7523,
+    };
+
+    GSerialPort();
+    ~GSerialPort();
+    GSerialPort(const GSerialPort&) = delete;
+    GSerialPort& operator=(const GSerialPort&) = delete;
+
+    int ScanPorts();
+    int OpenDevicePort();
+    // length when a frame was delivered into buffer positions 1..19, 0 otherwise.
+    int ReadBufFromPort(unsigned char* buffer, int length);
+
+    bool AskDeviceInfo(unsigned char* message, int length);
+    bool AskDeviceSN(unsigned char* message, int length);
+    bool AskHistoryData(int packet, int kind, int gasIsTvoc);
+    bool ClearHistoryData();
+    static void SetCheckSum(unsigned char* message);
+
+    // The receive FIFO without the port, so that framing can be tested on plain byte arrays.
+    // Appends what fits (bytes beyond the capacity are dropped) and returns the number kept.
+    int RxAppend(const char* data, int n);
+    // Takes the next whole frame into buffer positions 1..19; returns length or 0.
+    int RxTakeFrame(unsigned char* buffer, int length);
+
+    QVector<TAG_T_SPortEntry> m_PortList;
+    int m_LinkFlag = -1;
+    QSerialPort m_Port;
+    int m_RxCount = 0;
+    unsigned char* m_RxBuf = nullptr;
+};

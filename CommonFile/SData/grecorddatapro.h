@@ -1,0 +1,67 @@
+#pragma once
+// Record stores. GRecordDataPro owns one sample series and one record container plus a start
+// time and a value scale, and converts between them; GRecordChannel holds the three stores of
+// one channel (live readings, an opened file, the device's downloaded history).
+#include "realdata.h"
+#include "scodeusb.h"
+#include "tracfile.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+class GRecordDataPro {
+public:
+    GRecordDataPro();
+    ~GRecordDataPro();
+    GRecordDataPro(const GRecordDataPro&) = delete;
+    GRecordDataPro& operator=(const GRecordDataPro&) = delete;
+
+    void AddRealData(const TAG_T_SPM25Data& reading, double scale);
+    double SetValueScale(int gas);
+    void UpdateStartFields();
+    void StartNow();
+    // false when refused (seconds per sample below 1); the store is then unchanged.
+    bool HistoryToRealData(const QDateTime& endTime, int gas, int secPerSample, int showPoints);
+    bool RecordDataToRealData2(int gas);
+    bool OpenBinFile(const QString& path, int gas);
+    int SaveBinFile(const QString& path, int channel);
+    // Returns false when the file could not be created or written.
+    bool SaveTextFile(const SCodeUsb& codec, const QString& path, int source, int interval, int mode,
+                      const uint16_t* pm10History, const uint16_t* pm25History);
+
+    _SRealData* m_pRealData;
+    _STracFile* m_pTrac;
+    QDateTime m_StartTime;
+    double m_ValueScale = 10;
+};
+
+class GRecordChannel {
+public:
+    GRecordChannel();
+    ~GRecordChannel();
+    GRecordChannel(const GRecordChannel&) = delete;
+    GRecordChannel& operator=(const GRecordChannel&) = delete;
+
+    void Create();
+    void Release();
+    void SetSource(int source, int live);
+    GRecordDataPro* GetData(int source, int which) const;
+    void StartRealTime();
+    void AddReading(const TAG_T_SPM25Data& reading, int gas);
+    uint16_t LoadHistory(SCodeUsb& codec, int channel, QDateTime referenceTime, int interval, int tvocFlag,
+                         int valueMode);
+
+    GRecordDataPro* m_pRealTime = nullptr;
+    GRecordDataPro* m_pFileData = nullptr;
+    GRecordDataPro* m_pHisData = nullptr;
+    GRecordDataPro* m_pCurrent = nullptr;
+    QVector<uint32_t> m_HisTimes;
+    unsigned char m_Live = 0;
+    unsigned char m_Source = 0;
+    int32_t m_TypeCode = 0;
+};
+
+// The window's channel array while it exists, else null (read by the time-axis labels).
+extern GRecordChannel* g_RecordData;

@@ -1,0 +1,102 @@
+#pragma once
+// The device codec: builds every request frame, reads one frame per poll from the active link
+// (USB through LibUsbIO, or the serial bridge through m_Serial), decodes it, keeps the device's
+// identity and downloads the device's stored history.
+//
+// Message layout (20 bytes): 0 transport byte (0x02 on USB writes), 1 head 0xAA, 2 command/type,
+// 3..17 data (little-endian words), 18 checksum = sum of 3..17 mod 256, 19 tail 0xAB.
+#include "gserialport.h"
+#include "libusbio.h"
+
+#include <QByteArray>
+#include <QVector>
+#include <cstdint>
+
+// One decoded measurement (all values as sent: PM in tenths of ug/m3, gas in thousandths of mg/m3).
+struct TAG_T_SPM25Data {
+    uint16_t usDelta = 0;
+    uint16_t usBase = 0;
+    uint16_t usValue1 = 0;
+    uint16_t usValue2 = 0;
+    uint16_t usAux = 0;
+};
+
+// Result codes of the poll and of the decoder.
+enum {
+    kResultNothing = 0,
+    kResultPrimary1 = 1,
+    kResultPrimary3 = 3,
+    kResultFormaldehyde = 17,
+    kResultTvoc = 33,
+    kResultIdentity = 166,
+    kResultParameter = 169,
+    kResultOldHistory = 172,
+    kResultHistory = 173,
+    kResultSerialNumber = 181,
+    kResultCleared = 253,
+};
+
+enum {
+    kHistoryValues = 4032, // values per history array
+};
+
+// Two lowercase hex digits per byte, no separators (0x01 0xAB -> "01ab").
+QByteArray BytesToHex(const unsigned char* bytes, int n);
+
+// A history date word (year-2015 and month, day, hour, minute) read as local time, in seconds
+// since 1970-01-01 UTC.
+uint32_t HisTimeToTime_t(uint32_t dateWord);
+
+class SCodeUsb : public LibUsbIO {
+public:
+    SCodeUsb();
+    ~SCodeUsb();
+
+    // The poll: reads one message from the active link and decodes it.
+    unsigned char ReadPM25Data(int index, TAG_T_SPM25Data* out);
+    unsigned char DecodePM25ReadData(int index, unsigned char* message, int length, TAG_T_SPM25Data* out);
+
+    bool AskDeviceInfo();
+    bool AskDeviceInfoUsb(int index);
+    bool AskHistoryDataUsb(int index, int packet, int kind);
+
+    // Copies of the entry's texts; an index outside the device list gives an empty text.
+    QByteArray GetDeviceName(int index) const;
+    QByteArray GetDeviceSN(int index) const;
+
+    // Catalogue look-ups on m_TypeCode.
+    QByteArray GetModelName() const;
+    int GetChannelCount() const;
+    int GetHistoryInterval() const;
+    static QByteArray ModelNameOf(int typeCode);
+    static int ChannelCountOf(int typeCode);
+    static int HistoryIntervalOf(int typeCode);
+    static bool UsesOldHistoryFormat(int typeCode);
+
+    int HasUsbDevice() const;
+    bool IsSerialActive() const { return m_Serial.m_LinkFlag == 1; }
+
+    // History download.
+    bool ReadHistoryData(int index, int kind, int gasIsTvoc);
+    bool ReadHistoryDataNew(int index, int kind, int gasIsTvoc);
+    bool ReadHistoryDataOld(int index, int kind);
+    void AskOneHisData(int index, int packet, int gasIsTvoc, int kind);
+
+    static void SetCheckSum(unsigned char* message);
+
+    GSerialPort m_Serial;
+    uint16_t m_ParamTable[5][2] = {};
+    uint16_t mp_HistoryData[kHistoryValues] = {};
+    uint16_t mp_PM10HistoryData[kHistoryValues] = {};
+    uint16_t PM25_hist[12] = {};
+    uint16_t PM10_hist[12] = {};
+    uint16_t m_5MinutesCount = 0;
+    uint16_t m_RealPM25Count = 0;
+    uint16_t m_RealPM10Count = 0;
+    QVector<uint32_t> mTimeSecList;
+    uint32_t m_GroupTime = 0;
+    int m_ReadLen = 0;
+    int m_TypeCode = -1;
+    int m_IdMode = 2;
+    unsigned char m_Message[100] = {};
+};
