@@ -1,11 +1,15 @@
 #include "pm2_5.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     Vostral_InitResources();
+    QIcon icon(QStringLiteral(":/icons/Icons/vostral-monitor.png"));
+    icon.addFile(QStringLiteral(":/icons/Icons/vostral-monitor-256.png"));
+    app.setWindowIcon(icon);
     PM2_5 window;
     window.show();
     return app.exec();
