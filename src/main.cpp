@@ -5,6 +5,9 @@
 
 int main(int argc, char* argv[])
 {
+    // Sharp icons and text on high-DPI screens: the icons come with 64 px drawings.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     Vostral_InitResources();
     QIcon icon(QStringLiteral(":/icons/Icons/vostral-monitor.png"));
