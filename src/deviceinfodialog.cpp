@@ -4,9 +4,15 @@
 #include "ui_deviceinfodialog.h"
 #include "windowtexts.h"
 
+#include <QLabel>
+
 DeviceInfoDialog::DeviceInfoDialog(QWidget* parent) : QDialog(parent), ui(new Ui::DeviceInfoDialog)
 {
     ui->setupUi(this);
+    // The captions' 100 px fit the Chinese texts; a caption that needs more (the English ones in
+    // most fonts) gets its width instead of losing its end.
+    for (QLabel* caption : {ui->label_2, ui->label})
+        caption->setMaximumWidth(qMax(caption->maximumWidth(), caption->sizeHint().width()));
 }
 
 DeviceInfoDialog::~DeviceInfoDialog()

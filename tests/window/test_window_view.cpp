@@ -191,6 +191,9 @@ private slots:
         QCOMPARE(english.ui->label_2->text(), QStringLiteral("Serial number："));
         QCOMPARE(english.ui->label->text(), QStringLiteral("Device name："));
         QCOMPARE(english.windowTitle(), QStringLiteral("DeviceInfo"));
+        // The English captions are wider than the 100 px the Chinese ones need: never cut.
+        for (QLabel* caption : {english.ui->label_2, english.ui->label})
+            QVERIFY(caption->maximumWidth() >= caption->fontMetrics().horizontalAdvance(caption->text()));
     }
 
     // A serial-linked device has no entry until it answers, but its item is there already.
