@@ -118,21 +118,6 @@ private slots:
         QCOMPARE(widget->parentWidget(), w->centralWidget());
     }
 
-    void valueFields()
-    {
-        for (const char* name : {"lineEditValue", "lineEditPM10Value", "lineEditPAValue"}) {
-            auto* field = Child<QLineEdit>(name);
-            QVERIFY2(field, name);
-            QVERIFY(!field->isEnabled());
-            QCOMPARE(field->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
-            QCOMPARE(field->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
-            QCOMPARE(field->minimumSize(), QSize(10, 0));
-            QCOMPARE(field->maximumSize(), QSize(60, 30));
-            QCOMPARE(field->cursor().shape(), Qt::IBeamCursor);
-            QCOMPARE(field->alignment(), Qt::AlignCenter);
-        }
-    }
-
     void layoutsAndPlot()
     {
         QCOMPARE(w->centralWidget()->objectName(), QStringLiteral("centralWidget"));
@@ -152,13 +137,10 @@ private slots:
         QStringList order;
         for (int i = 0; i < row->count(); ++i) {
             QLayoutItem* item = row->itemAt(i);
-            if (QSpacerItem* s = item->spacerItem()) {
+            if (QSpacerItem* s = item->spacerItem())
                 order << QStringLiteral("spacer%1").arg(s->sizeHint().width());
-                QCOMPARE(s->sizePolicy().horizontalPolicy(), QSizePolicy::MinimumExpanding);
-                QCOMPARE(s->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-            } else {
+            else
                 order << item->widget()->objectName();
-            }
         }
         QCOMPARE(order, QStringList({"spacer400", "labelType", "spacer50", "radioButtonPM25", "lineEditValue",
                                      "label_3", "labelPM10", "lineEditPM10Value", "labelPM10Unit", "radioButtonPA",
@@ -170,8 +152,6 @@ private slots:
         QVERIFY(plot);
         QCOMPARE(plot, w->ui->qwtPlot);
         QCOMPARE(plot->objectName(), QStringLiteral("qwtPlot"));
-        QCOMPARE(plot->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
-        QCOMPARE(plot->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
     }
 
     void menusInOrder()
