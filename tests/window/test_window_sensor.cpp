@@ -2,9 +2,11 @@
 // USB-serial bridge: construction, identity, the live values, and the start of a serial device.
 #include "windowtest.h"
 
+#include "deviceinfodialog.h"
 #include "grecorddatapro.h"
 #include "simserialbridge.h"
 #include "simusbbus.h"
+#include "ui_deviceinfodialog.h"
 #include "ui_pm2_5.h"
 
 #include <QtTest>
@@ -103,12 +105,24 @@ private slots:
         QVERIFY(bridge.LineViolations().empty());
 
         // The device's entry comes with its first answer; the dialog is safe before that.
+        QCOMPARE(w->m_CodeUsb.DeviceCount(), 0);
+        DeviceInfoDialog early;
+        early.SetDeviceInfo(0, w.get());
+        QCOMPARE(early.ui->labelSN->text(), QString());
+        QCOMPARE(early.ui->labelDeviceName->text(), QString());
+
         QTRY_COMPARE_WITH_TIMEOUT(w->m_Identified, 1, 10000);
         QCOMPARE(w->m_DeviceActions[0]->text(), QStringLiteral("AB12"));
         QTRY_COMPARE_WITH_TIMEOUT(w->ui->radioButtonPA->text(), QStringLiteral("TVOC"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(w->ui->lineEditPAValue->text(), QStringLiteral("0.5"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(w->ui->lineEditValue->text(), QStringLiteral("12.3"), 10000);
         QVERIFY(bridge.Model()->CountRequests(0xB5) >= 1);
+        // Once the device has sent its 14-digit serial number, its readings carry its name.
+        QTRY_COMPARE_WITH_TIMEOUT(w->m_DeviceActions[0]->text(), QStringLiteral("1000-4207"), 10000);
+        DeviceInfoDialog later;
+        later.SetDeviceInfo(0, w.get());
+        QCOMPARE(later.ui->labelSN->text(), QStringLiteral("20240510004207")); // the 0xB5 answer
+        QCOMPARE(later.ui->labelDeviceName->text(), QStringLiteral("1000-4207"));
     }
 };
 
