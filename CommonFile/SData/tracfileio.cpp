@@ -8,16 +8,23 @@
 // Every integer is encoded byte by byte, so files are the same on any host.
 #include "tracfile.h"
 
+#include "zeroblock.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 constexpr int kHeaderBytes = 28;
 constexpr int kVersion1HeaderBytes = 24;
-constexpr int kChunkRecords = 8192; // 64 KB staging for the record area
+constexpr int kChunkRecords = 8192; // 64 KB staging for the record area on big-endian hosts
+// On a little-endian host a record in memory already has its file layout.
+constexpr bool kHostIsLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 void PutLE16(unsigned char* p, uint16_t v)
 {
@@ -52,6 +59,8 @@ void EncodeRecord(unsigned char* p, const _STracRecord& r)
 // The records were read as raw bytes into their own slots; turn each into host order.
 void DecodeRecordsInPlace(_STracRecord* records, int n)
 {
+    if constexpr (kHostIsLittleEndian)
+        return;
     for (int i = 0; i < n; ++i) {
         unsigned char raw[8];
         memcpy(raw, &records[i], 8);
@@ -61,6 +70,8 @@ void DecodeRecordsInPlace(_STracRecord* records, int n)
 
 bool WriteRecords(FILE* f, const _STracRecord* records, int n)
 {
+    if constexpr (kHostIsLittleEndian)
+        return fwrite(records, 8, size_t(n), f) == size_t(n);
     static thread_local unsigned char chunk[kChunkRecords * 8];
     for (int done = 0; done < n;) {
         const int batch = std::min(kChunkRecords, n - done);
@@ -80,14 +91,35 @@ bool CloseAfterWrite(FILE* f, bool ok)
     return fclose(f) == 0 && ok;
 }
 
-// Reads one header word; false when the file ends first.
-bool ReadWord(FILE* f, uint32_t* out)
+// Closes the descriptor on every way out.
+struct FileHandle {
+    explicit FileHandle(int d) : fd(d) {}
+    ~FileHandle()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    const int fd;
+};
+
+// Reads up to n bytes at offset; returns the bytes read (fewer at the end of the file) or -1.
+int64_t ReadAt(int fd, void* buffer, size_t n, int64_t offset)
 {
-    unsigned char b[4];
-    if (fread(b, 1, 4, f) != 4)
-        return false;
-    *out = GetLE32(b);
-    return true;
+    auto* p = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = pread(fd, p + done, n - done, off_t(offset + int64_t(done)));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        done += size_t(r);
+    }
+    return int64_t(done);
 }
 } // namespace
 
@@ -120,51 +152,53 @@ int Trac_Write(_STracFile* t, const char* path, int channel)
 
 int Trac_Read(_STracFile* t, const char* path)
 {
-    FILE* f = path ? fopen(path, "rb") : nullptr;
-    if (!f)
+    // Plain descriptor reads: the record area goes straight into the buffer in one call.
+    const FileHandle file(path ? open(path, O_RDONLY | O_CLOEXEC) : -1);
+    if (file.fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fclose(f);
+    if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
-    }
 
+    unsigned char header[kHeaderBytes];
+    const int64_t got = ReadAt(file.fd, header, kHeaderBytes, 0);
+    if (got < 20)
+        return -2;
     // Read into a scratch container, so that a failure leaves the caller's as it was.
     _STracFile scratch = *t;
-    scratch.records = nullptr;
-    scratch.records_capacity = 0;
-    uint32_t count = 0, used = 0, channel = 0, secPerRecord = 0;
-    if (!ReadWord(f, &scratch.magic) || !ReadWord(f, &scratch.version) || !ReadWord(f, &count)
-        || !ReadWord(f, &used) || !ReadWord(f, &scratch.start_time)) {
-        fclose(f);
-        return -2;
-    }
-    // Version 1 has no channel; the container keeps the one it had. The magic is not checked.
+    scratch.magic = GetLE32(header); // not checked: a file with another magic reads the same
+    scratch.version = GetLE32(header + 4);
+    const int64_t records = int32_t(GetLE32(header + 8));
+    const int32_t used = int32_t(GetLE32(header + 12));
+    scratch.start_time = GetLE32(header + 16);
+    // Version 1 has no channel; the container keeps the one it had.
     const bool hasChannel = scratch.version != 1;
-    if ((hasChannel && !ReadWord(f, &channel)) || !ReadWord(f, &secPerRecord)) {
-        fclose(f);
+    const int headerBytes = hasChannel ? kHeaderBytes : kVersion1HeaderBytes;
+    if (got < headerBytes)
         return -2;
-    }
     if (hasChannel)
-        scratch.channel = int32_t(channel);
-    scratch.sec_per_record = int32_t(secPerRecord);
+        scratch.channel = int32_t(GetLE32(header + 20));
+    scratch.sec_per_record = int32_t(GetLE32(header + headerBytes - 4));
 
     // The header's count is checked against the file's length before anything is allocated.
-    const int64_t records = int32_t(count);
-    const int64_t area = int64_t(st.st_size) - (hasChannel ? kHeaderBytes : kVersion1HeaderBytes);
-    if (records < 0 || records * 8 > area || !Trac_Alloc(&scratch, int(records))) {
-        fclose(f);
+    if (records < 0 || records * 8 > int64_t(st.st_size) - headerBytes)
         return -3;
-    }
-    if (fread(scratch.records, 8, size_t(records), f) != size_t(records)) {
-        fclose(f);
+    // The buffer is filled from the file at once, so its pages are committed in one go. Like
+    // Trac_Alloc, this starts the sequential appends afresh.
+    scratch.records = static_cast<_STracRecord*>(ZeroBlock_AllocForFill(8 * size_t(records)));
+    if (records > 0 && !scratch.records)
+        return -3;
+    scratch.records_capacity = scratch.count = int32_t(records);
+    scratch.next_index = 0;
+    scratch.seq_per_record = 1;
+    scratch.seq_phase = 0;
+    if (ReadAt(file.fd, scratch.records, 8 * size_t(records), headerBytes) != 8 * records) {
         Trac_Free(&scratch);
         return -3;
     }
-    fclose(f);
     DecodeRecordsInPlace(scratch.records, int(records));
     // used never reaches past the records, so a later write cannot read beyond the buffer.
-    scratch.used = std::clamp(int32_t(used), 0, int32_t(records));
+    scratch.used = std::clamp(used, 0, int32_t(records));
 
     Trac_Swap(t, &scratch);
     Trac_Free(&scratch); // the container's previous buffer

@@ -10,6 +10,9 @@
 
 // A block of zero-filled bytes, or null when bytes is 0 or the mapping fails.
 void* ZeroBlock_Alloc(size_t bytes);
+// Like ZeroBlock_Alloc for a block that is about to be written in full (a file read into it):
+// its pages are committed at once, which is cheaper than taking them one fault at a time.
+void* ZeroBlock_AllocForFill(size_t bytes);
 // Releases a block from ZeroBlock_Alloc of the same size (null is ignored).
 void ZeroBlock_Free(void* block, size_t bytes);
 // Makes bytes [from, to) of the block zero again. Whole pages in the range are handed back to
