@@ -117,6 +117,19 @@ void BM_PlainReadSameBytes(benchmark::State& state)
 }
 BENCHMARK(BM_PlainReadSameBytes)->Unit(benchmark::kMillisecond);
 
+// Opening a 14-day record file into a store: read, convert, fit all (what the open command does).
+void BM_OpenFullRecordFile(benchmark::State& state)
+{
+    Trac_Write(FullContainer(), kStrPath, 0);
+    GRecordDataPro store;
+    const QString path = QString::fromLatin1(kStrPath);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.OpenBinFile(path, 0));
+        RealData_FitAll(store.m_pRealData);
+    }
+}
+BENCHMARK(BM_OpenFullRecordFile)->Unit(benchmark::kMillisecond);
+
 GRecordDataPro* TextStore()
 {
     static GRecordDataPro* store = [] {

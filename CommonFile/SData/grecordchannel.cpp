@@ -76,9 +76,11 @@ void GRecordChannel::AddReading(const TAG_T_SPM25Data& reading, int gas)
     if (!m_pRealTime)
         return;
     GRecordDataPro& live = *m_pRealTime;
+    if (!live.m_StartTime.isValid())
+        live.StartNow(); // a live store that was never started begins with its first reading
     const _SRealData* series = live.m_pRealData;
     const int64_t now = Platform_NowMs() / 1000;
-    const int64_t start = live.m_StartTime.isValid() ? live.m_StartTime.toMSecsSinceEpoch() / 1000 : now;
+    const int64_t start = live.m_StartTime.toMSecsSinceEpoch() / 1000;
     const double scale = live.SetValueScale(gas);
 
     // The newest sample is the last stored one, or a newer one that a full series refused: live
