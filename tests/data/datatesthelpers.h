@@ -38,8 +38,10 @@ inline QByteArray ReadAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A new file each time: truncating an existing one makes ext4 flush it to disk on close.
 inline bool WriteAll(const QString& path, const QByteArray& bytes)
 {
+    QFile::remove(path);
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
