@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/mman.h>
+
 #include <QDateTime>
 #include <QString>
 #include <cstdio>
@@ -101,7 +103,8 @@ void BM_TracRead(benchmark::State& state)
 }
 BENCHMARK(BM_TracRead)->Unit(benchmark::kMillisecond);
 
-// A plain read into a freshly allocated buffer, as the reader must do.
+// A plain read into a heap buffer (which the allocator hands out again each time, already
+// committed): the strictest baseline.
 void BM_PlainReadSameBytes(benchmark::State& state)
 {
     Trac_Write(FullContainer(), kStrPath, 0);
@@ -116,6 +119,25 @@ void BM_PlainReadSameBytes(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * (28 + 8LL * kRecords));
 }
 BENCHMARK(BM_PlainReadSameBytes)->Unit(benchmark::kMillisecond);
+
+// The same plain read into memory the process never used before (new pages each time), as any
+// reader that must keep the old buffer until the read succeeded gets.
+void BM_PlainReadIntoNewPages(benchmark::State& state)
+{
+    Trac_Write(FullContainer(), kStrPath, 0);
+    const size_t bytes = 8LL * kRecords;
+    for (auto _ : state) {
+        FILE* f = fopen(kStrPath, "rb");
+        char header[28];
+        benchmark::DoNotOptimize(fread(header, 1, sizeof header, f));
+        void* buffer = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        benchmark::DoNotOptimize(fread(buffer, 8, kRecords, f));
+        munmap(buffer, bytes);
+        fclose(f);
+    }
+    state.SetBytesProcessed(state.iterations() * (28 + 8LL * kRecords));
+}
+BENCHMARK(BM_PlainReadIntoNewPages)->Unit(benchmark::kMillisecond);
 
 // Opening a 14-day record file into a store: read, convert, fit all (what the open command does).
 void BM_OpenFullRecordFile(benchmark::State& state)
