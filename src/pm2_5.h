@@ -55,12 +55,6 @@ public:
 
     // Number of elements of m_RecordData (0 while there is no array).
     int m_ChannelCount = 0;
-    // The newest reading of each channel in tenths of its display unit, as the value fields show
-    // it. Kept apart from the live series, which refuses appends once it holds 14 days: the
-    // fields must go on showing what the device sends, not the last sample that still fitted.
-    double m_NewestTenths[2][2] = {{-1, -1}, {-1, -1}};
-    bool m_HasNewest[2] = {false, false};
-
 public slots:
     void on_actionExit_triggered();
     void on_actionBinary_triggered();
@@ -87,7 +81,6 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    void NoteNewestReading(int channel, const TAG_T_SPM25Data& reading);
     void ShowCurve(int index, bool visible);
     void ShowAllCurves(bool visible);
     void ZoomCurrent(bool in);

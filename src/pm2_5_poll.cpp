@@ -38,7 +38,6 @@ bool PM2_5::PollDevice(int index)
             return false;
         m_RecordData[0].AddReading(reading, 0);
         m_RecordData[0].m_TypeCode = type;
-        NoteNewestReading(0, reading);
         ShowDeviceName(index);
         ShowValues(0, code);
         break;
@@ -49,7 +48,6 @@ bool PM2_5::PollDevice(int index)
         if (type >= 150 && type <= 158) // these models send gas frames they do not measure
             return false;
         m_RecordData[1].AddReading(reading, 1);
-        NoteNewestReading(1, reading);
         ShowValues(1, code);
         break;
     case kResultSerialNumber:
@@ -81,15 +79,6 @@ bool PM2_5::PollDevice(int index)
     return true;
 }
 
-void PM2_5::NoteNewestReading(int channel, const TAG_T_SPM25Data& reading)
-{
-    // Particulates arrive in tenths of ug/m3 already; gas in thousandths of mg/m3.
-    const double perTenth = channel == 0 ? 1.0 : 100.0;
-    m_NewestTenths[channel][0] = reading.usValue1 / perTenth;
-    m_NewestTenths[channel][1] = reading.usValue2 / perTenth;
-    m_HasNewest[channel] = true;
-}
-
 void PM2_5::ShowDeviceName(int index)
 {
     if (index < 0 || index >= m_DeviceActions.size() || index >= m_SetDeviceActions.size())
@@ -109,16 +98,12 @@ bool PM2_5::ShowValues(int channel, int code)
     if (!m_RecordData || channel < 0 || channel >= m_ChannelCount || channel > 1)
         return false;
     const GRecordDataPro* live = m_RecordData[channel].m_pRealTime;
-    if (!live)
+    if (!live || !live->m_pRealData)
         return false;
+    // The newest pair the device sent, also once the 14-day series is full and refuses it.
     double x1 = -1;
     double x2 = -1;
-    if (m_HasNewest[channel]) {
-        x1 = m_NewestTenths[channel][0];
-        x2 = m_NewestTenths[channel][1];
-    } else if (live->m_pRealData) {
-        RealData_LastValues(live->m_pRealData, &x1, &x2);
-    }
+    RealData_LastValues(live->m_pRealData, &x1, &x2);
 
     if (x1 < 0)
         return false;

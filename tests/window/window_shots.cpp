@@ -8,6 +8,7 @@
 #include "windowtest.h"
 
 #include "deviceinfodialog.h"
+#include "grecorddatapro.h"
 
 int main(int argc, char** argv)
 {
@@ -20,11 +21,10 @@ int main(int argc, char** argv)
     if (args.contains(QStringLiteral("en")))
         w->on_actionEnglish_triggered();
     if (args.contains(QStringLiteral("values"))) {
-        w->m_HasNewest[0] = w->m_HasNewest[1] = true;
-        w->m_NewestTenths[0][0] = 352;
-        w->m_NewestTenths[0][1] = 1237;
-        w->m_NewestTenths[1][0] = 0.46;
-        w->m_NewestTenths[1][1] = 0;
+        for (int c = 0; c < w->m_ChannelCount; ++c) {
+            _SRealData* series = w->m_RecordData[c].m_pRealTime->m_pRealData;
+            RealData_Add(series, c == 0 ? 35.2 : 0.046, c == 0 ? 123.7 : 0, 1, series->org_pts);
+        }
         w->ShowValues(0, 1);
         w->ShowValues(1, 17);
     }
