@@ -48,7 +48,18 @@ else()
   set(vostral_changelog ${vostral_pkg_src}/changelog)
 endif()
 
+# Full RELRO: the dynamic linker resolves every symbol at start and the GOT becomes read-only.
+target_link_options(vostral-monitor PRIVATE -Wl,-z,relro -Wl,-z,now)
+
 install(TARGETS vostral-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (--strip, and the package) also drops the compiler's notes, as dh_strip does.
+if(CMAKE_STRIP)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vostral-monitor\")
+    endif()")
+endif()
 install(FILES ${vostral_pkg_src}/vostral-monitor.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${vostral_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
