@@ -5,6 +5,8 @@
 #include <umockdev.h>
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sstream>
 
 namespace {
@@ -80,9 +82,8 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
     const std::string sysPath = std::string("/devices/pci0000:00/0000:00:14.0/usb1/") + name;
     std::ostringstream s;
     s << "P: " << sysPath << "\n";
-    // The N: line makes the /dev node; without one, opening the device fails.
-    if (!options.failsOpen)
-        s << "N: bus/usb/001/" << num << "\n";
+    // The N: line makes the /dev node (a device that fails to open gets a directory there).
+    s << "N: bus/usb/001/" << num << (options.failsOpen ? "=00" : "") << "\n";
     s << "E: DEVNAME=/dev/bus/usb/001/" << num << "\n"
       << "E: SUBSYSTEM=usb\n"
       << "E: DEVTYPE=usb_device\n"
@@ -102,6 +103,15 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
     if (!m_Testbed->AddFromString(s.str(), &m_LastError))
         return nullptr;
 
+    if (options.failsOpen) {
+        // Opening a directory fails with EISDIR, which libusb reports as an I/O error; the
+        // device stays listed, as one does whose node cannot be opened.
+        const std::string node = m_Testbed->RootDir() + "/dev/bus/usb/001/" + num;
+        if (unlink(node.c_str()) != 0 || mkdir(node.c_str(), 0755) != 0) {
+            m_LastError = "cannot replace " + node;
+            return nullptr;
+        }
+    }
     auto device = std::make_unique<SimUsbDevice>(options, std::move(model));
     if (!device->Attach(m_Testbed->Get(), sysPath, devNum, &m_LastError)) {
         umockdev_testbed_remove_device(m_Testbed->Get(), ("/sys" + sysPath).c_str());
@@ -116,5 +126,8 @@ void SimUsbBus::Remove(SimUsbDevice* device)
     if (!device)
         return;
     device->Unplug();
-    umockdev_testbed_remove_device(m_Testbed->Get(), ("/sys" + device->SysPath()).c_str());
+    const std::string sys = "/sys" + device->SysPath();
+    // The "remove" event tells libusb's hotplug monitor; then the entry and the node go.
+    umockdev_testbed_uevent(m_Testbed->Get(), sys.c_str(), "remove");
+    umockdev_testbed_remove_device(m_Testbed->Get(), sys.c_str());
 }
