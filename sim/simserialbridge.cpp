@@ -94,9 +94,10 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
       << "E: ID_BUS=usb\n";
     if (!m_Testbed->AddFromString(s.str(), &m_Error))
         return;
+    m_Added = true;
 
     m_Handler = umockdev_ioctl_base_new();
-    g_signal_connect(m_Handler, "handle-ioctl", G_CALLBACK(&PassThrough), &m_Unplugged);
+    g_signal_connect(m_Handler, "handle-ioctl", G_CALLBACK(&PassThrough), m_Unplugged.get());
     GError* err = nullptr;
     if (!umockdev_testbed_attach_ioctl(m_Testbed->Get(), SystemLocation().c_str(), m_Handler, &err)) {
         m_Error = err ? err->message : "attach failed";
@@ -130,9 +131,13 @@ SimSerialBridge::~SimSerialBridge()
     if (m_Thread.joinable())
         m_Thread.join();
     if (m_Handler) {
-        g_signal_handlers_disconnect_by_data(m_Handler, &m_Unplugged);
+        g_signal_handlers_disconnect_by_data(m_Handler, m_Unplugged.get());
         g_object_unref(m_Handler);
     }
+    m_Testbed->KeepAlive(m_Unplugged);
+    // The testbed may live on for others: the port must not stay listed.
+    if (m_Added && !m_Unplugged->load())
+        m_Testbed->RemoveDevice(m_SysPath);
 }
 
 void SimSerialBridge::Run()
@@ -300,7 +305,7 @@ void SimSerialBridge::InsertGarbage(const std::vector<uint8_t>& bytes)
 
 void SimSerialBridge::Unplug()
 {
-    if (m_Unplugged.exchange(true) || m_Fd < 0)
+    if (m_Fd < 0 || m_Unplugged->exchange(true))
         return;
     m_Model->Unplug();
     m_Stop = true;
@@ -311,9 +316,7 @@ void SimSerialBridge::Unplug()
         m_Connected = false;
     }
     // Removing the tty closes the pseudo-terminal's far end: the open port hangs up.
-    const std::string sys = "/sys" + m_SysPath;
-    umockdev_testbed_uevent(m_Testbed->Get(), sys.c_str(), "remove");
-    umockdev_testbed_remove_device(m_Testbed->Get(), sys.c_str());
+    m_Testbed->RemoveDevice(m_SysPath);
     m_Fd = -1;
 }
 

@@ -85,9 +85,11 @@ private:
     std::string m_Error;
     UMockdevIoctlBase* m_Handler = nullptr;
     int m_Fd = -1;
+    bool m_Added = false;   // the tty is in the testbed
     std::thread m_Thread;
     std::atomic<bool> m_Stop{false};
-    std::atomic<bool> m_Unplugged{false};
+    // Shared with the ioctl handler, which umockdev's worker thread may run a little longer.
+    std::shared_ptr<std::atomic<bool>> m_Unplugged = std::make_shared<std::atomic<bool>>(false);
 
     mutable std::mutex m_Lock;
     bool m_Connected = false;

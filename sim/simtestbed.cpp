@@ -29,9 +29,24 @@ SimTestbed::SimTestbed()
 
 SimTestbed::~SimTestbed()
 {
-    // Removes the testbed folder and stops the worker thread that answers ioctls.
+    // Removes the testbed folder and stops the worker thread that answers ioctls; only then
+    // may the handlers' state go.
     g_object_unref(m_Testbed);
+    m_KeptAlive.clear();
     unsetenv("UMOCKDEV_DIR");
+}
+
+void SimTestbed::RemoveDevice(const std::string& sysPath)
+{
+    const std::string sys = "/sys" + sysPath;
+    umockdev_testbed_uevent(m_Testbed, sys.c_str(), "remove");
+    umockdev_testbed_remove_device(m_Testbed, sys.c_str());
+}
+
+void SimTestbed::KeepAlive(std::shared_ptr<void> state)
+{
+    std::lock_guard<std::mutex> g(g_Lock);
+    m_KeptAlive.push_back(std::move(state));
 }
 
 std::string SimTestbed::RootDir() const

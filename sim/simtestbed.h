@@ -5,6 +5,7 @@
 // its worker thread and its /tmp/umockdev.* folder go away with the last reference.
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
@@ -19,10 +20,16 @@ public:
     std::string RootDir() const;
     // Adds devices from umockdev's text format; false (with the reason) on a parse error.
     bool AddFromString(const std::string& text, std::string* error = nullptr);
+    // Removes a device (sysfs entry, node) and tells udev listeners it went away.
+    void RemoveDevice(const std::string& sysPath);
+    // Keeps state that umockdev's worker thread may still touch (handler data) alive for as long
+    // as the testbed, and so its worker thread, exists.
+    void KeepAlive(std::shared_ptr<void> state);
     // A number unique within this process, for device numbers and port names.
     static int NextSerial();
 
 private:
     SimTestbed();
     UMockdevTestbed* m_Testbed = nullptr;
+    std::vector<std::shared_ptr<void>> m_KeptAlive;
 };

@@ -49,9 +49,14 @@ SimUsbBus::SimUsbBus()
 
 SimUsbBus::~SimUsbBus()
 {
-    // Handlers go first so that no ioctl reaches a device being destroyed.
-    for (auto& d : m_Devices)
+    // Handlers go first so that no ioctl reaches a device being destroyed; the devices leave the
+    // testbed, which may live on for a serial bridge.
+    for (auto& d : m_Devices) {
         d->Detach();
+        if (!d->m_Removed)
+            m_Testbed->RemoveDevice(d->SysPath());
+        m_Testbed->KeepAlive(d->m_Core);
+    }
     m_Devices.clear();
 }
 
@@ -114,7 +119,7 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
     }
     auto device = std::make_unique<SimUsbDevice>(options, std::move(model));
     if (!device->Attach(m_Testbed->Get(), sysPath, devNum, &m_LastError)) {
-        umockdev_testbed_remove_device(m_Testbed->Get(), ("/sys" + sysPath).c_str());
+        m_Testbed->RemoveDevice(sysPath);
         return nullptr;
     }
     m_Devices.push_back(std::move(device));
@@ -126,8 +131,7 @@ void SimUsbBus::Remove(SimUsbDevice* device)
     if (!device)
         return;
     device->Unplug();
-    const std::string sys = "/sys" + device->SysPath();
-    // The "remove" event tells libusb's hotplug monitor; then the entry and the node go.
-    umockdev_testbed_uevent(m_Testbed->Get(), sys.c_str(), "remove");
-    umockdev_testbed_remove_device(m_Testbed->Get(), sys.c_str());
+    if (!device->m_Removed)
+        m_Testbed->RemoveDevice(device->SysPath());   // libusb's hotplug monitor hears of it
+    device->m_Removed = true;
 }

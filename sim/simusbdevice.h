@@ -79,4 +79,5 @@ private:
     void* m_Testbed = nullptr;
     std::string m_SysPath;
     int m_DevNum = 0;
+    bool m_Removed = false;
 };

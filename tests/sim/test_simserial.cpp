@@ -60,6 +60,7 @@ private slots:
     void framesArePacedAtLineSpeed();
     void byteFaults();
     void unplugHangsUp();
+    void bridgeLeavesTheSharedTestbed();
 };
 
 void TestSimSerial::foundByIds()
@@ -194,6 +195,23 @@ void TestSimSerial::unplugHangsUp()
     QVERIFY(port.readAll().isEmpty());
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         QVERIFY(info.portName().toStdString() != bridge.PortName());
+}
+
+void TestSimSerial::bridgeLeavesTheSharedTestbed()
+{
+    // Another user keeps the testbed alive; a bridge that is gone must not stay listed.
+    SimSerialBridge keeper(Quiet());
+    std::string name;
+    {
+        SimSerialBridge bridge(Quiet());
+        name = bridge.PortName();
+    }
+    bool keeperListed = false;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        QVERIFY(info.portName().toStdString() != name);
+        keeperListed |= info.portName().toStdString() == keeper.PortName();
+    }
+    QVERIFY(keeperListed);
 }
 
 QTEST_GUILESS_MAIN(TestSimSerial)

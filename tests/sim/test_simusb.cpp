@@ -100,6 +100,7 @@ private slots:
     void measurementsArriveOncePerSecond();
     void unplugMidRun();
     void wrongReportNumberIsIgnored();
+    void busLeavesTheSharedTestbed();
 };
 
 void TestSimUsb::identityRoundTrip()
@@ -349,6 +350,21 @@ void TestSimUsb::wrongReportNumberIsIgnored()
     QCOMPARE(int(s->Transfers(0x02).size()), 1);
     QCOMPARE(s->Transfers(0x02)[0].data[0], uint8_t(0x00));
     libusb_close(h);
+}
+
+void TestSimUsb::busLeavesTheSharedTestbed()
+{
+    SimUsbBus keeper;   // holds the testbed while the other bus comes and goes
+    QVERIFY(keeper.AddSensor(QuietSensor(), {0x16C0, 0x05DF}));
+    {
+        SimUsbBus bus;
+        QVERIFY(bus.AddSensor(QuietSensor()));
+        Usb usb;
+        QCOMPARE(usb.Count(0xFFF1, 0xFFF2), 1);
+    }
+    Usb usb;
+    QCOMPARE(usb.Count(0xFFF1, 0xFFF2), 0);
+    QCOMPARE(usb.Count(0x16C0, 0x05DF), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSimUsb)
