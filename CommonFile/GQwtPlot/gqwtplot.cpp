@@ -8,6 +8,7 @@
 #include "realdata.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QPen>
 #include <qwt_picker_machine.h>
@@ -21,6 +22,12 @@ namespace {
 
 enum { kKindPm = 0, kKindFormaldehyde = 1, kKindTvoc = 2 };
 constexpr int kOneDayStep = 86400;
+
+// Dates in the titles use plain digits whatever the user's locale.
+QString TitleDate(const QDateTime& t)
+{
+    return QLocale::c().toString(t, QStringLiteral("yyyy/MM/dd"));
+}
 
 QString TrObject(const char* source)
 {
@@ -132,7 +139,7 @@ int GQwtPlot::InitPlot(const QDateTime& start, int orgSeconds, int curveCount)
     mPlot->setAxisTitle(QwtPlot::yLeft, TrObject("PM2.5  ug/m3") + QLatin1Char('\n'));
     mPlot->setAxisScale(QwtPlot::yLeft, 0, 500);
     mPlot->setAxisTitle(QwtPlot::xBottom, QLatin1Char('\n') + TrObject("Time") + QLatin1Char('(')
-                                              + start.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char(')'));
+                                              + TitleDate(start) + QLatin1Char(')'));
     mPlot->setAxisScale(QwtPlot::xBottom, orgSeconds, orgSeconds + 300, 60);
     InstallTimeScale(mPlot, base, 0);
 
@@ -185,7 +192,7 @@ int GQwtPlot::SetAxisTitles(int language, int channel)
 {
     if (!mPlot)
         return 1;
-    const QString date = mTitleDate.toString(QStringLiteral("yyyy/MM/dd"));
+    const QString date = TitleDate(mTitleDate);
     QString xTitle;
     QString yTitle;
     // The gas channel keeps the formaldehyde title also on TVOC devices.
