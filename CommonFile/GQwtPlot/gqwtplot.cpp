@@ -153,7 +153,9 @@ int GQwtPlot::InitPlot(const QDateTime& start, int orgSeconds, int curveCount)
 void GQwtPlot::CreateCurves()
 {
     if (mCurveCount <= 0) {
-        mCurves.append(new QwtPlotCurve);
+        // no series count known (no sensor): one curve for whatever is shown
+        if (mCurves.isEmpty())
+            mCurves.append(new QwtPlotCurve);
         SetCurvePen(0);
         return;
     }
