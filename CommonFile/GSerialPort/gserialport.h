@@ -28,6 +28,10 @@ public:
 
     int ScanPorts();
     int OpenDevicePort();
+    // Opens the named port read-write at 9600 baud 8N1 without flow control.
+    bool OpenPort(const QString& name);
+    // Index of the first entry with the bridge's vendor and product id, or -1.
+    static int FindBridge(const QVector<TAG_T_SPortEntry>& ports);
     // length when a frame was delivered into buffer positions 1..19, 0 otherwise.
     int ReadBufFromPort(unsigned char* buffer, int length);
 
@@ -41,6 +45,8 @@ public:
     // Appends what fits (bytes beyond the capacity are dropped) and returns the number kept.
     int RxAppend(const char* data, int n);
     // Takes the next whole frame into buffer positions 1..19; returns length or 0.
+    // Bytes that cannot start a frame (head 0xAA, tail 0xAB eighteen bytes on) are dropped, so
+    // the stream resynchronises; a partial frame at the end waits for more bytes.
     int RxTakeFrame(unsigned char* buffer, int length);
 
     QVector<TAG_T_SPortEntry> m_PortList;
@@ -48,4 +54,10 @@ public:
     QSerialPort m_Port;
     int m_RxCount = 0;
     unsigned char* m_RxBuf = nullptr;
+
+private:
+    void WriteFrame(const unsigned char* message);
+    bool SendRequest(unsigned char* message, int length, unsigned char command);
+    int FrameStartAt(int candidate) const;
+    void RxDrop(int n);
 };

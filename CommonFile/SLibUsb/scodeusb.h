@@ -59,6 +59,10 @@ public:
     bool AskDeviceInfo();
     bool AskDeviceInfoUsb(int index);
     bool AskHistoryDataUsb(int index, int packet, int kind);
+    // The 20-byte USB requests (byte 0 = 0x02). The history request is 0xAC for the old format,
+    // else 0xAD; packet and kind are cut to their low 8 bits.
+    static void BuildIdentityRequestUsb(unsigned char* message);
+    static void BuildHistoryRequestUsb(unsigned char* message, int typeCode, int packet, int kind);
 
     // Copies of the entry's texts; an index outside the device list gives an empty text.
     QByteArray GetDeviceName(int index) const;
@@ -76,11 +80,13 @@ public:
     int HasUsbDevice() const;
     bool IsSerialActive() const { return m_Serial.m_LinkFlag == 1; }
 
-    // History download.
+    // History download. False when the device did not answer; a device that answers with an
+    // empty memory gives true with m_RealPM25Count 0.
     bool ReadHistoryData(int index, int kind, int gasIsTvoc);
     bool ReadHistoryDataNew(int index, int kind, int gasIsTvoc);
     bool ReadHistoryDataOld(int index, int kind);
-    void AskOneHisData(int index, int packet, int gasIsTvoc, int kind);
+    // One packet-index request and its wait; true when an 0xAD answer ended the wait.
+    bool AskOneHisData(int index, int packet, int gasIsTvoc, int kind);
 
     static void SetCheckSum(unsigned char* message);
 
@@ -99,4 +105,17 @@ public:
     int m_TypeCode = -1;
     int m_IdMode = 2;
     unsigned char m_Message[100] = {};
+    int m_HisPacketCount = 0;     // 0xAD answers decoded since the current download began
+    bool m_PM10Downloaded = false; // the last download fetched the PM10 history (kind 5)
+
+private:
+    unsigned char DecodeMeasurement(int index, const unsigned char* msg, TAG_T_SPM25Data* out);
+    unsigned char DecodeIdentity(int index, const unsigned char* msg);
+    unsigned char DecodeSerialNumber(int index, const unsigned char* msg);
+    unsigned char DecodeHistoryPacket(const unsigned char* msg);
+    unsigned char DecodeOldHistoryPacket(const unsigned char* msg);
+    void ClosePrimaryGroup();
+    void CloseSecondaryGroup();
+    void BeginHistoryDownload(int kind);
+    bool WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs);
 };
