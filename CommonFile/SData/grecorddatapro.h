@@ -24,8 +24,12 @@ public:
     void StartNow();
     // false when refused (seconds per sample below 1); the store is then unchanged.
     bool HistoryToRealData(const QDateTime& endTime, int gas, int secPerSample, int showPoints);
+    // The container's records into the series; false (store unchanged) when sec_per_record < 1.
     bool RecordDataToRealData2(int gas);
+    // Reads a record file into the container and converts it. false when the file cannot be read
+    // or converted; the store is then unchanged.
     bool OpenBinFile(const QString& path, int gas);
+    // Trac_Write of the container: records written, or -1 / -2.
     int SaveBinFile(const QString& path, int channel);
     // Returns false when the file could not be created or written.
     bool SaveTextFile(const SCodeUsb& codec, const QString& path, int source, int interval, int mode,
@@ -50,8 +54,13 @@ public:
     GRecordDataPro* GetData(int source, int which) const;
     void StartRealTime();
     void AddReading(const TAG_T_SPM25Data& reading, int gas);
+    // Downloads the device's history through the codec and stores it (StoreHistory); returns the
+    // number of values, 0 when the download failed or the interval is below 1 second.
     uint16_t LoadHistory(SCodeUsb& codec, int channel, QDateTime referenceTime, int interval, int tvocFlag,
                          int valueMode);
+    // Turns the codec's history arrays into the history store and makes it current. Returns the
+    // number of values; an interval below 1 second is refused (0) and changes nothing.
+    uint16_t StoreHistory(const SCodeUsb& codec, int channel, const QDateTime& referenceTime, int interval);
 
     GRecordDataPro* m_pRealTime = nullptr;
     GRecordDataPro* m_pFileData = nullptr;

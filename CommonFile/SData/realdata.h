@@ -45,6 +45,13 @@ struct _SRealData {
     uint32_t m_StartHour;
     uint32_t m_StartMinute;
     uint32_t m_StartSecond;
+    // The newest pair offered to RealData_Add, also when a full series refused it, so that the
+    // value display keeps following the device after 14 days (see RealData_LastValues).
+    double m_LastValue1;
+    double m_LastValue2;
+    // Samples offered to RealData_Add since the last clear, stored or refused: a full live
+    // series keeps its clock (one sample per second) through this count.
+    int64_t m_OfferedCount;
 };
 
 _SRealData* RealData_Create();
@@ -52,12 +59,16 @@ void RealData_Free(_SRealData* series);
 void RealData_Clear(_SRealData* series);
 int RealData_Add(_SRealData* series, double value1, double value2, int secPerSample, int orgPts);
 void RealData_SetShow(_SRealData* series, int minShow, int showPoints);
+// Rebuilds the shown points from the stored samples; returns m_ShowCount, which is the number
+// of points written (never more than show_pt_cnt).
 int RealData_Rebuild(_SRealData* series);
 void RealData_ZoomIn(_SRealData* series);
 void RealData_ZoomOut(_SRealData* series);
 void RealData_FitAll(_SRealData* series);
 int RealData_FitAllFactor(const _SRealData* series);
 void RealData_SetStart(_SRealData* series, uint32_t hour, uint32_t minute, uint32_t second);
+// Ten times the newest pair of values: the last stored sample, or a newer pair that a full
+// series refused.
 void RealData_LastValues(const _SRealData* series, double* out1, double* out2);
 int GetAxisStepSec(const _SRealData* series);
 
