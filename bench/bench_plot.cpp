@@ -9,48 +9,22 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <qwt_plot.h>
-#include <vector>
 
 namespace {
 
-// One live channel with 300 shown points; supplies the shown arrays when the series has none.
+// One live channel whose series holds 300 one-second samples, each a shown point.
 struct LiveChannel {
     GRecordChannel channels[2];
     GRecordDataPro store;
-    std::vector<double> v1, v2, sec;
 
     explicit LiveChannel(int points)
     {
+        store.StartNow();
         _SRealData* s = store.m_pRealData;
-        if (!s->m_pShowSec) {
-            v1.assign(points, 0);
-            v2.assign(points, 0);
-            sec.assign(points, 0);
-            s->m_pShowValue1 = v1.data();
-            s->m_pShowValue2 = v2.data();
-            s->m_pShowSec = sec.data();
-        }
-        for (int i = 0; i < points; ++i) {
-            s->m_pShowValue1[i] = 60 + 40 * std::sin(i / 23.0);
-            s->m_pShowValue2[i] = 110 + 70 * std::sin(i / 31.0);
-            s->m_pShowSec[i] = 15 + i;
-        }
-        s->m_ShowCount = points;
-        s->show_pt_cnt = points;
-        s->min_show = 1;
-        s->org_pts = 15;
-        s->m_ShowStartSec = 15;
-        s->m_ShowEndSec = 15 + points;
-        store.m_StartTime = QDateTime::currentDateTime();
+        for (int i = 0; i < points; ++i)
+            RealData_Add(s, 60 + 40 * std::sin(i / 23.0), 110 + 70 * std::sin(i / 31.0), 1, s->org_pts);
         channels[0].m_pCurrent = &store;
         channels[0].m_Live = 1;
-    }
-    ~LiveChannel()
-    {
-        if (!v1.empty()) {
-            _SRealData* s = store.m_pRealData;
-            s->m_pShowValue1 = s->m_pShowValue2 = s->m_pShowSec = nullptr;
-        }
     }
 };
 
@@ -75,7 +49,7 @@ struct PlotFixture {
     {
         plot.resize(900, 520);
         ctl.SetPlot(&plot);
-        ctl.InitPlot(live.store.m_StartTime, 15, 2);
+        ctl.InitPlot(live.store.m_StartTime, live.store.m_pRealData->org_pts, 2);
         plot.show();
         QCoreApplication::processEvents();
     }

@@ -1,10 +1,9 @@
-// Renders the plot offscreen as the window drives it with synthetic live data: the three PM
+// Renders the plot offscreen as the window drives it with synthetic live readings: the three PM
 // ranges, formaldehyde, TVOC and zoomed-out views. Checks that bands and curves reach the
 // pixels; with VOSTRAL_PLOT_SHOTS=<folder> it also saves each view as a PNG for inspection.
 #include "gqwtplot.h"
 #include "grecorddatapro.h"
 #include "platformtime.h"
-#include "shownseries.h"
 
 #include <QDir>
 #include <QImage>
@@ -14,44 +13,13 @@
 
 namespace {
 
-// Seconds by which a UTC time lies after the last multiple of the axis period for min_show.
-int AlignOffset(const QDateTime& start, int minShow)
+// A smooth swing with a few bursts at point position t, scaled to peak near `peak`.
+double WaveAt(double t, double peak, double phase)
 {
-    const QTime t = start.toUTC().time();
-    const int h = t.hour(), m = t.minute(), s = t.second();
-    if (minShow < 2)
-        return s;
-    if (minShow < 10)
-        return s + 60 * (m % 5);
-    if (minShow < 40)
-        return s + 60 * (m % 30);
-    if (minShow < 80)
-        return s + 60 * m;
-    if (minShow < 1800)
-        return s + 60 * m + 3600 * (h % 3);
-    return s;
+    const double base = 0.45 + 0.3 * std::sin(t / 37.0 + phase) + 0.1 * std::sin(t / 5.3);
+    const double burst = (int(t) % 97 > 90) ? 0.15 : 0.0;
+    return std::max(0.0, peak * std::min(1.0, base + burst));
 }
-
-// A smooth daily swing with a few bursts, scaled to peak near `peak`.
-QVector<double> Wave(int n, double peak, double phase)
-{
-    QVector<double> v(n);
-    for (int i = 0; i < n; ++i) {
-        const double base = 0.45 + 0.3 * std::sin(i / 37.0 + phase) + 0.1 * std::sin(i / 5.3);
-        const double burst = (i % 97 > 90) ? 0.15 : 0.0;
-        v[i] = std::max(0.0, peak * std::min(1.0, base + burst));
-    }
-    return v;
-}
-
-struct View {
-    const char* name;
-    int channel;
-    uint32_t tvocFlag;
-    int minShow;
-    double peak1;
-    double peak2;
-};
 
 } // namespace
 
@@ -89,26 +57,36 @@ private slots:
         QFETCH(double, peak2);
         QFETCH(QRgb, topBand);
 
-        const QDateTime now(QDate(2024, 3, 15), QTime(16, 20, 0));
-        Platform_SetNow([&] { return now.toMSecsSinceEpoch(); });
+        // One reading a second on a stepped clock, as the poll delivers them, then a zoom.
         const int n = 300;
-        const QDateTime start = now.addSecs(-qint64(n) * minShow);
+        const QDateTime start(QDate(2024, 3, 15), QTime(9, 47, 15));
+        int64_t nowMs = start.toMSecsSinceEpoch();
+        Platform_SetNow([&] { return nowMs; });
+        GRecordChannel channels[2];
+        for (GRecordChannel& ch : channels) {
+            ch.Create();
+            ch.StartRealTime();
+        }
+        const double scale = channel == 0 ? 10 : 1000;
+        for (int i = 0; i < n * minShow; ++i, nowMs += 1000) {
+            const double t = double(i) / minShow;
+            TAG_T_SPM25Data reading;
+            reading.usValue1 = uint16_t(WaveAt(t, peak1, 0) * scale);
+            reading.usValue2 = uint16_t(WaveAt(t, peak2, 0.8) * scale);
+            channels[channel].AddReading(reading, channel);
+        }
+        GRecordDataPro& store = *channels[channel].m_pRealTime;
+        store.UpdateStartFields();
+        RealData_SetShow(store.m_pRealData, minShow, 300);
+        RealData_Rebuild(store.m_pRealData);
+        QCOMPARE(store.m_pRealData->m_ShowCount, n);
 
         QwtPlot plot;
         plot.resize(900, 520);
         GQwtPlot ctl;
         ctl.mTvocFlag = tvocFlag;
         ctl.SetPlot(&plot);
-        ctl.InitPlot(start, AlignOffset(start, 1), 2);
-
-        GRecordChannel channels[2];
-        GRecordDataPro store;
-        store.m_StartTime = start;
-        channels[channel].m_pCurrent = &store;
-        channels[channel].m_Live = 1;
-        ShownSeries shown(store.m_pRealData);
-        shown.Set(Wave(n, peak1, 0), Wave(n, peak2, 0.8), minShow, AlignOffset(start, minShow));
-
+        ctl.InitPlot(start, store.m_pRealData->org_pts, 2);
         ctl.ShowRealData(channels, channel, 0, true);
         plot.show();
         QVERIFY(QTest::qWaitForWindowExposed(&plot));
