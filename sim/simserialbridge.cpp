@@ -1,0 +1,351 @@
+#include "simserialbridge.h"
+
+#include "simtestbed.h"
+
+#include <umockdev.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+constexpr int64_t kByteUs = 10 * 1000000 / 9600;   // start + 8 data + stop bits at 9600 baud
+constexpr int64_t kSettleUs = 20000;   // the host configures the line right after opening it
+constexpr size_t kMaxWrites = 100000;
+
+int64_t NowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// umockdev answers a tty's ioctls ENOTTY unless a handler runs them on the real terminal.
+gboolean PassThrough(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
+{
+    auto* unplugged = static_cast<std::atomic<bool>*>(data);
+    if (unplugged->load()) {
+        umockdev_ioctl_client_complete(client, -1, EIO);
+        return TRUE;
+    }
+    int err = 0;
+    GError* error = nullptr;
+    const int r = umockdev_ioctl_client_execute(client, &err, &error);
+    if (error) {
+        g_error_free(error);
+        umockdev_ioctl_client_complete(client, -1, EIO);
+        return TRUE;
+    }
+    umockdev_ioctl_client_complete(client, r, err);
+    return TRUE;
+}
+
+std::string Hex4(uint16_t v)
+{
+    char b[8];
+    std::snprintf(b, sizeof(b), "%04x", v);
+    return b;
+}
+
+} // namespace
+
+SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOptions& options)
+    : m_Testbed(SimTestbed::Acquire())
+    , m_Model(std::make_unique<SensorModel>(config))
+    , m_Options(options)
+{
+    const int serial = SimTestbed::NextSerial();
+    // Qt locks /var/lock/LCK..<name> on the real disk, so names must not clash across processes.
+    m_Name = options.portName.empty()
+                 ? "ttyUSB" + std::to_string(getpid()) + "x" + std::to_string(serial)
+                 : options.portName;
+    const int devNum = 2 + serial % 120;
+    const std::string usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(devNum);
+    m_SysPath = usbPath + "/1-" + std::to_string(devNum) + ":1.0/" + m_Name + "/tty/" + m_Name;
+    const std::string vid = Hex4(options.vendorId);
+    const std::string pid = Hex4(options.productId);
+    std::ostringstream s;
+    // The bridge chip itself (vendor-specific class; the program never opens it over libusb).
+    s << "P: " << usbPath << "\n"
+      << "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n"
+      << "E: DEVNUM=" << devNum << "\n"
+      << "A: busnum=1\\n\nA: devnum=" << devNum << "\\n\nA: speed=12\\n\n"
+      << "A: bConfigurationValue=1\\n\n"
+      << "A: idVendor=" << vid << "\\n\nA: idProduct=" << pid << "\\n\n"
+      << "H: descriptors=12010002FF000008" << vid.substr(2, 2) << vid.substr(0, 2)
+      << pid.substr(2, 2) << pid.substr(0, 2) << "000100000001"
+      << "0902120001010080320904000000FF000000\n\n"
+      // The tty, with what udev would have said about it.
+      << "P: " << m_SysPath << "\n"
+      << "N: " << m_Name << "\n"
+      << "E: SUBSYSTEM=tty\n"
+      << "E: DEVNAME=/dev/" << m_Name << "\n"
+      << "E: ID_VENDOR_ID=" << vid << "\n"
+      << "E: ID_MODEL_ID=" << pid << "\n"
+      << "E: ID_MODEL=" << options.description << "\n"
+      << "E: ID_VENDOR=" << options.manufacturer << "\n"
+      << "E: ID_BUS=usb\n";
+    if (!m_Testbed->AddFromString(s.str(), &m_Error))
+        return;
+    m_Added = true;
+
+    m_Handler = umockdev_ioctl_base_new();
+    g_signal_connect(m_Handler, "handle-ioctl", G_CALLBACK(&PassThrough), m_Unplugged.get());
+    GError* err = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_Testbed->Get(), SystemLocation().c_str(), m_Handler, &err)) {
+        m_Error = err ? err->message : "attach failed";
+        if (err)
+            g_error_free(err);
+        return;
+    }
+    const int fd = umockdev_testbed_get_dev_fd(m_Testbed->Get(), SystemLocation().c_str());
+    if (fd < 0) {
+        m_Error = "no pseudo-terminal for " + SystemLocation();
+        return;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (options.startCooked) {
+        termios t{};
+        tcgetattr(fd, &t);
+        t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        t.c_iflag |= ICRNL;
+        t.c_oflag |= OPOST | ONLCR;
+        cfsetispeed(&t, B38400);
+        cfsetospeed(&t, B38400);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    m_Fd = fd;
+    m_Thread = std::thread(&SimSerialBridge::Run, this);
+}
+
+SimSerialBridge::~SimSerialBridge()
+{
+    m_Stop = true;
+    if (m_Thread.joinable())
+        m_Thread.join();
+    if (m_Handler) {
+        g_signal_handlers_disconnect_by_data(m_Handler, m_Unplugged.get());
+        g_object_unref(m_Handler);
+    }
+    m_Testbed->KeepAlive(m_Unplugged);
+    // The testbed may live on for others: the port must not stay listed.
+    if (m_Added && !m_Unplugged->load())
+        m_Testbed->RemoveDevice(m_SysPath);
+}
+
+void SimSerialBridge::Run()
+{
+    while (!m_Stop) {
+        pollfd p{m_Fd, POLLIN, 0};
+        int timeoutMs = 5;   // also how soon a stepped model clock is noticed
+        {
+            std::lock_guard<std::mutex> g(m_Lock);
+            if (m_Connected && m_NextSendUs > NowUs())
+                timeoutMs = int(std::min<int64_t>(5, (m_NextSendUs - NowUs()) / 1000 + 1));
+        }
+        poll(&p, 1, timeoutMs);
+        if (m_Stop)
+            break;
+        const int64_t now = NowUs();
+        {
+            std::lock_guard<std::mutex> g(m_Lock);
+            // The far end hangs up while no program has the port open.
+            const bool connected = !(p.revents & POLLHUP);
+            if (connected && !m_Connected)
+                m_ConnectedUs = now;
+            if (!connected)
+                m_Rx.clear();
+            m_Connected = connected;
+        }
+        if (p.revents & POLLIN)
+            Receive();
+        Send(now);
+    }
+}
+
+void SimSerialBridge::Receive()
+{
+    uint8_t buf[256];
+    const ssize_t n = read(m_Fd, buf, sizeof(buf));
+    if (n <= 0)
+        return;
+    std::vector<SimMessage> frames;
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_BytesReceived += n;
+        m_Rx.insert(m_Rx.end(), buf, buf + n);
+        for (;;) {
+            const auto head = std::find(m_Rx.begin(), m_Rx.end(), kSimHead);
+            m_GarbageReceived += head - m_Rx.begin();
+            m_Rx.erase(m_Rx.begin(), head);
+            if (m_Rx.size() < size_t(kSimFrameLen))
+                break;
+            if (m_Rx[kSimFrameLen - 1] != kSimTail) {
+                ++m_GarbageReceived;   // a stray 0xAA: look for the next head
+                m_Rx.erase(m_Rx.begin());
+                continue;
+            }
+            frames.push_back(SimFromWire(m_Rx.data()));
+            m_Rx.erase(m_Rx.begin(), m_Rx.begin() + kSimFrameLen);
+        }
+    }
+    NoteViolations();
+    for (const SimMessage& f : frames)
+        m_Model->Receive(f, SimLink::Serial);
+}
+
+void SimSerialBridge::Send(int64_t nowUs)
+{
+    std::vector<uint8_t> garbage;
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        if (m_Connected && nowUs - m_ConnectedUs < kSettleUs)
+            return;
+        if (nowUs < m_NextSendUs)
+            return;
+        garbage.swap(m_Garbage);
+    }
+    if (!garbage.empty() && ClientConnected()) {
+        WriteBytes(garbage, nowUs);
+        return;
+    }
+    const std::optional<SimMessage> frame = m_Model->NextFrame();
+    if (!frame || !ClientConnected())
+        return;   // with nobody listening the frame is lost, as on a real bridge
+    WriteBytes(std::vector<uint8_t>(frame->begin() + 1, frame->end()), nowUs);
+}
+
+void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs)
+{
+    std::vector<uint8_t> out;
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        for (uint8_t b : bytes) {
+            if (m_Lose > 0) {
+                --m_Lose;
+                continue;
+            }
+            if (m_Corrupt > 0) {
+                --m_Corrupt;
+                b ^= m_CorruptMask;
+            }
+            out.push_back(b);
+        }
+        // The line is busy for the whole frame, lost bytes included.
+        m_NextSendUs = std::max(m_NextSendUs, nowUs) + int64_t(bytes.size()) * kByteUs;
+        if (m_Writes.size() >= kMaxWrites)
+            m_Writes.erase(m_Writes.begin(), m_Writes.begin() + kMaxWrites / 2);
+        m_Writes.push_back({nowUs, out});
+    }
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = write(m_Fd, out.data() + done, out.size() - done);
+        if (n <= 0)
+            break;   // the host's buffer is full: the rest is lost, as in a UART overrun
+        done += size_t(n);
+    }
+}
+
+std::vector<std::string> SimSerialBridge::CheckLine() const
+{
+    std::vector<std::string> v;
+    termios t{};
+    if (tcgetattr(m_Fd, &t) != 0)
+        return v;
+    if (cfgetispeed(&t) != B9600 || cfgetospeed(&t) != B9600)
+        v.push_back("baud rate is not 9600");
+    if ((t.c_cflag & CSIZE) != CS8)
+        v.push_back("data bits are not 8");
+    if (t.c_cflag & PARENB)
+        v.push_back("parity is on");
+    if (t.c_cflag & CSTOPB)
+        v.push_back("two stop bits");
+    if ((t.c_cflag & CRTSCTS) || (t.c_iflag & (IXON | IXOFF)))
+        v.push_back("flow control is on");
+    if ((t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)) || (t.c_oflag & OPOST)
+        || (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)))
+        v.push_back("line is not raw");
+    return v;
+}
+
+void SimSerialBridge::NoteViolations()
+{
+    const std::vector<std::string> now = CheckLine();
+    std::lock_guard<std::mutex> g(m_Lock);
+    for (const std::string& s : now)
+        if (std::find(m_Violations.begin(), m_Violations.end(), s) == m_Violations.end())
+            m_Violations.push_back(s);
+}
+
+void SimSerialBridge::LoseBytes(int n)
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Lose = std::max(0, n);
+}
+
+void SimSerialBridge::CorruptBytes(int n, uint8_t mask)
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Corrupt = std::max(0, n);
+    m_CorruptMask = mask;
+}
+
+void SimSerialBridge::InsertGarbage(const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Garbage.insert(m_Garbage.end(), bytes.begin(), bytes.end());
+}
+
+void SimSerialBridge::Unplug()
+{
+    if (m_Fd < 0 || m_Unplugged->exchange(true))
+        return;
+    m_Model->Unplug();
+    m_Stop = true;
+    if (m_Thread.joinable())
+        m_Thread.join();
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_Connected = false;
+    }
+    // Removing the tty closes the pseudo-terminal's far end: the open port hangs up.
+    m_Testbed->RemoveDevice(m_SysPath);
+    m_Fd = -1;
+}
+
+bool SimSerialBridge::ClientConnected() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_Connected;
+}
+
+std::vector<std::string> SimSerialBridge::LineViolations() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_Violations;
+}
+
+std::vector<SimSerialWrite> SimSerialBridge::Writes() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_Writes;
+}
+
+int64_t SimSerialBridge::BytesReceived() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_BytesReceived;
+}
+
+int64_t SimSerialBridge::GarbageReceived() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_GarbageReceived;
+}

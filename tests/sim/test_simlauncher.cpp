@@ -1,0 +1,157 @@
+// The launcher end to end: it hosts the sensor and a child program finds it, and its options.
+#include "simlauncher.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+};
+
+Run Launch(const QStringList& args, int timeoutMs = 20000)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The launcher needs no preload of its own; it gives one to its child.
+    env.remove("LD_PRELOAD");
+    env.remove("UMOCKDEV_DIR");
+    p.setProcessEnvironment(env);
+    p.start(SIM_LAUNCHER, args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    return r;
+}
+
+std::vector<std::string> Args(std::initializer_list<const char*> list)
+{
+    return std::vector<std::string>(list.begin(), list.end());
+}
+
+} // namespace
+
+class TestSimLauncher : public QObject {
+    Q_OBJECT
+private slots:
+    void usbChildFindsTheSensor();
+    void serialChildFindsTheSensor();
+    void noLinkShowsNothing();
+    void secondClientAfterOneDiedWaiting();
+    void childExitCodeAndSignals();
+    void parsesOptions();
+    void rejectsBadOptions_data();
+    void rejectsBadOptions();
+};
+
+void TestSimLauncher::usbChildFindsTheSensor()
+{
+    const Run r = Launch({"--type", "130", "--name", "LV51", "--readings", "plausible", "--hid-held",
+                          "--", SIM_CHILD, "usb-identify"});
+    QCOMPARE(r.code, 42);
+    QCOMPARE(r.out.trimmed(), QString("name=LV51 type=130"));
+}
+
+void TestSimLauncher::serialChildFindsTheSensor()
+{
+    const Run r = Launch({"--link", "serial", "--type", "121", "--name", "PS22", "--",
+                          SIM_CHILD, "serial-identify"});
+    QCOMPARE(r.code, 42);
+    QCOMPARE(r.out.trimmed(), QString("name=PS22 type=121"));
+}
+
+void TestSimLauncher::noLinkShowsNothing()
+{
+    const Run r = Launch({"--link", "none", "--", SIM_CHILD, "count"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out.trimmed(), QString("usb=0 serial=0"));
+}
+
+void TestSimLauncher::secondClientAfterOneDiedWaiting()
+{
+    // The first client dies with an IN transfer pending; the device must serve the next one.
+    const QString script = QString("%1 usb-hang & sleep 0.5; kill -9 $!; wait $!; %1 usb-identify")
+                               .arg(SIM_CHILD);
+    const Run r = Launch({"--", "/bin/sh", "-c", script});
+    QCOMPARE(r.code, 42);
+    QVERIFY(r.out.contains("ready"));
+    QVERIFY(r.out.contains("name=LV51 type=130"));
+}
+
+void TestSimLauncher::childExitCodeAndSignals()
+{
+    QCOMPARE(Launch({"--link", "none", "--", "/bin/sh", "-c", "exit 7"}).code, 7);
+    QCOMPARE(Launch({"--link", "none", "--", "/bin/sh", "-c", "kill -TERM $$"}).code, 128 + 15);
+    QCOMPARE(Launch({"--link", "none", "--", "/nonexistent/program"}).code, 127);
+
+    // A launcher told to stop passes that on to its child.
+    QProcess p;
+    p.start(SIM_LAUNCHER, {"--link", "none", "--", "/bin/sleep", "30"});
+    QVERIFY(p.waitForStarted());
+    QTest::qWait(300);
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 128 + 15);
+}
+
+void TestSimLauncher::parsesOptions()
+{
+    SimLaunchOptions o;
+    std::string error;
+    QVERIFY(SimParseLaunchOptions(Args({"--link", "serial", "--type", "10", "--name", "AB",
+                                        "--serial", "0102030405060a", "--readings", "constant:12.5",
+                                        "--history", "30", "--announce", "5000", "--vid", "0x16c0",
+                                        "--pid", "05df", "--drop-answers", "2", "--unplug-after", "100",
+                                        "--", "prog", "--type", "x"}),
+                                  &o, &error));
+    QCOMPARE(int(o.link), int(SimLaunchOptions::Link::Serial));
+    QCOMPARE(o.sensor.typeCode, 10);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(o.sensor.name.data()), 4), QByteArray("AB  "));
+    QCOMPARE(o.sensor.serialNumber[6], uint8_t(0x0A));
+    QCOMPARE(o.sensor.readings.At(0).pm25, 12.5);
+    QCOMPARE(o.sensor.historyCount, 30);
+    QCOMPARE(o.sensor.announcedCount, 5000);
+    QCOMPARE(o.usb.vendorId, uint16_t(0x16C0));
+    QCOMPARE(o.usb.productId, uint16_t(0x05DF));
+    QCOMPARE(o.dropAnswers, 2);
+    QCOMPARE(o.unplugAfterMs, 100);
+    QCOMPARE(o.command, Args({"prog", "--type", "x"}));
+}
+
+void TestSimLauncher::rejectsBadOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no program") << QStringList{"--type", "130"};
+    QTest::newRow("type out of range") << QStringList{"--type", "256", "--", "x"};
+    QTest::newRow("name too long") << QStringList{"--name", "LV510", "--", "x"};
+    QTest::newRow("serial odd length") << QStringList{"--serial", "0102030", "--", "x"};
+    QTest::newRow("serial not hex") << QStringList{"--serial", "01020304050g", "--", "x"};
+    QTest::newRow("unknown link") << QStringList{"--link", "bluetooth", "--", "x"};
+    QTest::newRow("bad readings") << QStringList{"--readings", "ramp:1", "--", "x"};
+    QTest::newRow("comma decimal") << QStringList{"--readings", "constant:1,5x", "--", "x"};
+    QTest::newRow("missing value") << QStringList{"--history"};
+    QTest::newRow("unknown option") << QStringList{"--colour", "red", "--", "x"};
+    QTest::newRow("port with slash") << QStringList{"--port", "../ttyS0", "--", "x"};
+}
+
+void TestSimLauncher::rejectsBadOptions()
+{
+    QFETCH(QStringList, args);
+    std::vector<std::string> v;
+    for (const QString& a : args)
+        v.push_back(a.toStdString());
+    SimLaunchOptions o;
+    std::string error;
+    QVERIFY(!SimParseLaunchOptions(v, &o, &error));
+    QVERIFY(!error.empty());
+}
+
+QTEST_GUILESS_MAIN(TestSimLauncher)
+#include "test_simlauncher.moc"
