@@ -27,4 +27,13 @@ shot() { # output file, then the program and its arguments
 shot docs/no-sensor-warning.png "$BUILD/vostral-monitor"
 shot docs/window-cn.png "$SHOTS" values dialog
 shot docs/window-en.png "$SHOTS" en values dialog
-echo "written: docs/no-sensor-warning.png docs/window-cn.png docs/window-en.png"
+# The real program on a simulated LV51 (PM2.5 and PM10) for half a minute.
+LIVE_SECONDS=30
+DISPLAY=$DISPLAY_NUMBER "$BUILD/sim/vostral-sensor-sim" --type 130 --name LV51 --readings plausible -- \
+  "$BUILD/vostral-monitor" >/dev/null 2>&1 &
+LIVE=$!
+sleep $LIVE_SECONDS
+DISPLAY=$DISPLAY_NUMBER import -window root docs/window-live.png
+kill $LIVE 2>/dev/null || true
+wait $LIVE 2>/dev/null || true
+echo "written: docs/no-sensor-warning.png docs/window-cn.png docs/window-en.png docs/window-live.png"
