@@ -55,6 +55,8 @@ public:
 
     // Number of elements of m_RecordData (0 while there is no array).
     int m_ChannelCount = 0;
+    // A history download is running: the poll is held and the window's commands are disabled.
+    bool m_Downloading = false;
 public slots:
     void on_actionExit_triggered();
     void on_actionBinary_triggered();

@@ -16,6 +16,9 @@ const char* const kLiveValueStyle = "color:rgb(120,120,120)";
 
 void PM2_5::timerEvent(QTimerEvent*)
 {
+    // A history download reads the link itself; a poll in between would take its answers.
+    if (m_Downloading)
+        return;
     PollDevice(0);
 }
 
