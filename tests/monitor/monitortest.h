@@ -4,10 +4,15 @@
 #include "modalscript.h"
 #include "windowtest.h"
 
+#include "grecorddatapro.h"
 #include "platformtime.h"
 #include "sensormodel.h"
+#include "simserialbridge.h"
+#include "simusbbus.h"
+#include "ui_pm2_5.h"
 
 #include <QStatusBar>
+#include <QtTest>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +30,8 @@ public:
             m_Now += ms;
             if (realSleeps && ms > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            if (onSleep)
+                onSleep();
         });
     }
     ~SharedClock()
@@ -42,6 +49,10 @@ public:
     }
     void Advance(int64_t ms) { m_Now += ms; }
     int64_t Now() const { return m_Now.load(); }
+
+    // Runs on the GUI thread after each of the program's sleeps: a look inside a download, which
+    // on USB lets no event through.
+    std::function<void()> onSleep;
 
 private:
     std::atomic<int64_t> m_Now;
@@ -65,3 +76,71 @@ inline QString StatusText(PM2_5& w)
 {
     return w.statusBar()->currentMessage();
 }
+
+enum class Link { None, Usb, Serial };
+
+// The real window with a simulated sensor on the emulated USB bus or behind the emulated serial
+// bridge (Link::None: an empty bus, no sensor anywhere), all on one stepped clock. The window is
+// built last and goes first.
+struct Rig {
+    Rig(Link link, const SensorConfig& config, const std::function<void(SensorModel*)>& prepare = {})
+        : clock(std::make_unique<SharedClock>(kTestStartMs, link == Link::Serial))
+    {
+        if (link == Link::Serial) {
+            bridge = std::make_unique<SimSerialBridge>(config);
+            if (!bridge->IsValid())
+                return;
+            model = bridge->Model();
+        } else {
+            bus = std::make_unique<SimUsbBus>();
+            if (link == Link::Usb) {
+                SimUsbDevice* device = bus->AddSensor(config);
+                if (!device)
+                    return;
+                model = device->Model();
+            }
+        }
+        if (model) {
+            clock->Drive(model);
+            if (prepare)
+                prepare(model);
+        }
+        ModalCloser closer([this](QWidget*) { ++boxes; });
+        window = std::make_unique<PM2_5>();
+    }
+    ~Rig() { window.reset(); }
+
+    bool Ready() const { return window != nullptr; }
+    // The identity answer has come through the poll.
+    bool WaitForIdentity()
+    {
+        return QTest::qWaitFor([this] { return window->m_Identified == 1; }, 10000);
+    }
+    // The next measurement falls due; waits until the poll has stored it in channel 0.
+    bool NextReading()
+    {
+        const int64_t before = Offered(0);
+        clock->Advance(1000);
+        return QTest::qWaitFor([&] { return Offered(0) > before; }, 5000);
+    }
+    int64_t Offered(int channel) const
+    {
+        if (!window->m_RecordData || channel >= window->m_ChannelCount)
+            return -1;
+        return window->m_RecordData[channel].m_pRealTime->m_pRealData->m_OfferedCount;
+    }
+    GRecordChannel& Channel(int i) { return window->m_RecordData[i]; }
+    std::vector<SimHistoryValue> History() const { return model->History(); }
+
+    std::unique_ptr<SharedClock> clock;
+    std::unique_ptr<SimUsbBus> bus;
+    std::unique_ptr<SimSerialBridge> bridge;
+    SensorModel* model = nullptr;
+    int boxes = 0;
+    std::unique_ptr<PM2_5> window;
+};
+
+#define RIG_READY(rig)                                                                                      \
+    do {                                                                                                    \
+        QVERIFY2((rig).Ready(), "the simulated sensor could not be set up");                                \
+    } while (0)
