@@ -25,7 +25,8 @@ struct DialogSeen {
 };
 
 // Answers the modal dialogs that open while it lives, one step per dialog and in order, from a
-// 10 ms timer started before they open. A dialog with no step left is rejected.
+// 10 ms timer started before they open. A dialog that no script has a step for is rejected
+// after a second.
 class ModalScript {
 public:
     using Step = std::function<void(QWidget*)>;
@@ -84,29 +85,38 @@ private:
         if (w == m_Last) {
             // A dialog that stays open after its step (it refused the answer) must not hang the
             // test either.
-            if (++m_SameTicks > 100) {
-                ++m_Unexpected;
-                if (auto* dialog = qobject_cast<QDialog*>(w))
-                    dialog->reject();
-                else
-                    w->close();
+            if (++m_SameTicks > 100)
+                Dismiss(w);
+            return;
+        }
+        if (m_Steps.empty()) {
+            // Perhaps another script is waiting for this one; else it goes after a second.
+            if (w != m_Idle) {
+                m_Idle = w;
+                m_IdleTicks = 0;
+            }
+            if (++m_IdleTicks > 100) {
+                m_Last = w;
+                m_Seen.append(Describe(w));
+                Dismiss(w);
             }
             return;
         }
         m_Last = w;
         m_SameTicks = 0;
         m_Seen.append(Describe(w));
-        if (m_Steps.empty()) {
-            ++m_Unexpected;
-            if (auto* dialog = qobject_cast<QDialog*>(w))
-                dialog->reject();
-            else
-                w->close();
-            return;
-        }
         Step step = std::move(m_Steps.front());
         m_Steps.pop_front();
         step(w);
+    }
+
+    void Dismiss(QWidget* w)
+    {
+        ++m_Unexpected;
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->reject();
+        else
+            w->close();
     }
 
     static DialogSeen Describe(QWidget* w)
@@ -131,5 +141,7 @@ private:
     QList<DialogSeen> m_Seen;
     int m_Unexpected = 0;
     int m_SameTicks = 0;
+    QPointer<QWidget> m_Idle;
+    int m_IdleTicks = 0;
 };
 

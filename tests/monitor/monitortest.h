@@ -81,7 +81,7 @@ enum class Link { None, Usb, Serial };
 
 // The real window with a simulated sensor on the emulated USB bus or behind the emulated serial
 // bridge (Link::None: an empty bus, no sensor anywhere), all on one stepped clock. The window is
-// built last and goes first.
+// built last and goes first. The device sends no measurements until Settle (or `prepare`) says so.
 struct Rig {
     Rig(Link link, const SensorConfig& config, const std::function<void(SensorModel*)>& prepare = {})
         : clock(std::make_unique<SharedClock>(kTestStartMs, link == Link::Serial))
@@ -102,6 +102,8 @@ struct Rig {
         }
         if (model) {
             clock->Drive(model);
+            // Measurements start with Settle, so that the test knows exactly how many arrived.
+            model->SetSendMeasurements(false);
             if (prepare)
                 prepare(model);
         }
@@ -115,6 +117,15 @@ struct Rig {
     bool WaitForIdentity()
     {
         return QTest::qWaitFor([this] { return window->m_Identified == 1; }, 10000);
+    }
+    // Identified, then the device starts measuring and its first reading is stored; each
+    // NextReading adds exactly one more.
+    bool Settle()
+    {
+        if (!WaitForIdentity())
+            return false;
+        model->SetSendMeasurements(true);
+        return QTest::qWaitFor([this] { return Offered(0) == 1; }, 5000);
     }
     // The next measurement falls due; waits until the poll has stored it in channel 0.
     bool NextReading()

@@ -88,7 +88,7 @@ private slots:
         Rig rig(link, Sensor(type, "HX01", Ramp()));
         RIG_READY(rig);
         PM2_5& w = *rig.window;
-        QVERIFY(rig.WaitForIdentity());
+        QVERIFY(rig.Settle());
         QCOMPARE(w.m_HisInterval, interval);
         w.on_actionEnglish_triggered();
         QVERIFY(rig.NextReading());
@@ -192,9 +192,8 @@ private slots:
         Rig rig(link, config);
         RIG_READY(rig);
         PM2_5& w = *rig.window;
-        QVERIFY(rig.WaitForIdentity());
+        QVERIFY(rig.Settle());
         QCOMPARE(w.m_ChannelCount, 2);
-        QVERIFY(rig.NextReading());
         QTRY_VERIFY(rig.Offered(1) > 0);
         QCOMPARE(w.m_Plot.mTvocFlag, gas == int(SimGas::Tvoc) ? 1 : 0);
 
@@ -222,8 +221,7 @@ private slots:
         Rig rig(Link::Serial, Sensor(131, "LV52", Ramp()));
         RIG_READY(rig);
         PM2_5& w = *rig.window;
-        QVERIFY(rig.WaitForIdentity());
-        QVERIFY(rig.NextReading());
+        QVERIFY(rig.Settle());
         const int64_t liveBefore = rig.Offered(0);
         const int64_t sentBefore = rig.model->MeasurementsSent();
 
