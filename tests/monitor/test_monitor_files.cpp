@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 Q_DECLARE_METATYPE(Link)
@@ -259,6 +260,64 @@ private slots:
         QCOMPARE(channel.m_pCurrent, channel.m_pHisData);
         QCOMPARE(channel.m_pFileData->m_pRealData->m_DataCount, 0);
         QVERIFY(!QFile::exists(path + ".tmp.str"));
+    }
+
+    // The opened file decides the shown channel; a file for a channel the device does not have
+    // is refused, and the window goes back to the particulate channel with its radio button.
+    void openFollowsTheFilesChannel_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("fileChannel");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("gas file, two channels") << 20 << 1 << true;
+        QTest::newRow("particulate file, two channels") << 20 << 0 << true;
+        QTest::newRow("gas file, one channel") << 130 << 1 << false;
+        QTest::newRow("channel 7") << 20 << 7 << false;
+        QTest::newRow("channel -1") << 20 << -1 << false;
+    }
+    void openFollowsTheFilesChannel()
+    {
+        QFETCH(int, type);
+        QFETCH(int, fileChannel);
+        QFETCH(bool, opens);
+        Rig rig(Link::Usb, Sensor(type, "ID42", Ramp()));
+        QVERIFY(Start(rig, 1));
+        PM2_5& w = *rig.window;
+        const int shown = w.m_ChannelCount - 1; // the gas channel where there is one
+        if (shown == 1)
+            w.ui->radioButtonPA->click();
+        QCOMPARE(w.m_CurChannel, shown);
+
+        Trac file(Trac_Create());
+        QVERIFY(Trac_Alloc(file.get(), 2));
+        file->start_time = 1500000000;
+        file->sec_per_record = 60;
+        Trac_Add(file.get(), 0, 0, 2500, 3000, -1);
+        Trac_Add(file.get(), 0, 0, 4999, 6000, -1);
+        QVERIFY(Trac_Write(file.get(), "chosen.str", fileChannel) == 2);
+
+        ModalScript dialogs;
+        dialogs.ChooseFile(QStringLiteral("chosen.str"));
+        w.ui->actionOpen->trigger();
+        if (!opens) {
+            QCOMPARE(StatusText(w), QStringLiteral("File open failed!"));
+            QCOMPARE(w.m_CurChannel, 0);
+            QVERIFY(w.ui->radioButtonPM25->isChecked());
+            for (int c = 0; c < w.m_ChannelCount; ++c)
+                QCOMPARE(rig.Channel(c).m_pCurrent, rig.Channel(c).m_pRealTime);
+            return;
+        }
+        QCOMPARE(w.m_CurChannel, fileChannel);
+        QCOMPARE(w.ui->radioButtonPA->isChecked(), fileChannel == 1);
+        GRecordChannel& channel = rig.Channel(fileChannel);
+        QCOMPARE(channel.m_pCurrent, channel.m_pFileData);
+        const _SRealData* series = channel.m_pFileData->m_pRealData;
+        QCOMPARE(series->m_DataSecUnit, 60);
+        // Whole numbers after the channel's scale: 2500 is 250 ug/m3 or 2 mg/m3.
+        const double scale = fileChannel == 1 ? 1000 : 10;
+        QCOMPARE(series->m_pValue1[0], std::trunc(2500 / scale));
+        QCOMPARE(series->m_pValue1[1], std::trunc(4999 / scale));
+        QCOMPARE(w.m_Plot.mTitleDate.toSecsSinceEpoch(), qint64(1500000000 + 2 * 60));
     }
 
     // A file that cannot be written, or a cancelled dialog, is reported and changes nothing.
