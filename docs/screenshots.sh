@@ -36,4 +36,17 @@ sleep $LIVE_SECONDS
 DISPLAY=$DISPLAY_NUMBER import -window root docs/window-live.png
 kill $LIVE 2>/dev/null || true
 wait $LIVE 2>/dev/null || true
-echo "written: docs/no-sensor-warning.png docs/window-cn.png docs/window-en.png docs/window-live.png"
+# The window in English on a simulated LV51 with 600 values in its memory: live readings for
+# 20 s, then "Collect historical data" and the downloaded history in the plot.
+MONITOR_SHOTS=$BUILD/tests/monitor/vostral-monitor-shots
+DISPLAY=$DISPLAY_NUMBER "$BUILD/sim/vostral-sensor-sim" --type 130 --name LV51 --readings plausible \
+  --history 600 -- "$MONITOR_SHOTS" en history 22 >/dev/null 2>&1 &
+MONITOR=$!
+sleep 20
+DISPLAY=$DISPLAY_NUMBER import -window root docs/monitor-live-en.png
+sleep 20
+DISPLAY=$DISPLAY_NUMBER import -window root docs/monitor-history.png
+kill $MONITOR 2>/dev/null || true
+wait $MONITOR 2>/dev/null || true
+echo "written: docs/no-sensor-warning.png docs/window-cn.png docs/window-en.png docs/window-live.png" \
+  "docs/monitor-live-en.png docs/monitor-history.png"
