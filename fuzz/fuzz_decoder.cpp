@@ -44,11 +44,11 @@ void CheckState(const SCodeUsb& codec, bool serial, bool stampsPerValue)
 {
     FUZZ_CHECK(codec.m_RealPM25Count <= kHistoryValues);
     FUZZ_CHECK(codec.m_RealPM10Count <= kHistoryValues);
-    // Every primary value of the packet-index format has its time stamp.
+    // Every primary value of the packet-index format has its time stamp. (An old-format download
+    // sets the count by packet positions, whatever packet-index answers came in meanwhile.)
     if (stampsPerValue)
         FUZZ_CHECK(codec.mTimeSecList.size() == codec.m_RealPM25Count);
-    else
-        FUZZ_CHECK(codec.mTimeSecList.size() <= codec.m_RealPM25Count);
+    FUZZ_CHECK(codec.mTimeSecList.size() <= kHistoryValues);
     FUZZ_CHECK(codec.m_TypeCode >= -1 && codec.m_TypeCode <= 255);
     FUZZ_CHECK(codec.m_IdMode == 2 || codec.m_IdMode == 4);
     // The serial link has at most the one entry its frames create; USB keeps its opened entry.

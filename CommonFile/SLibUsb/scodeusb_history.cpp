@@ -264,9 +264,7 @@ bool SCodeUsb::ReadHistoryDataOld(int index, int kind)
         if (!WaitForOldPacket(index, packets + j, kind, kOldRestAttempts, kOldRestAttemptMs))
             return false;
     }
-    // This format has no count of its own; the consumer reads m_RealPM25Count. Its values carry
-    // no time stamps: stamps of packet-index answers that came in meanwhile describe other values.
-    mTimeSecList.clear();
+    // This format has no count of its own; the consumer reads m_RealPM25Count.
     m_RealPM25Count = uint16_t(std::min(rest + kOldValuesPerPacket * packets, int(kHistoryValues)));
     return true;
 }
