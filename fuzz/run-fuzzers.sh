@@ -38,6 +38,12 @@ rm -rf "$SEEDS"
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$ROOT/fuzz/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Reports with file and line (Debian names the symbolizer after its LLVM version).
+if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && ! command -v llvm-symbolizer >/dev/null; then
+  for s in /usr/bin/llvm-symbolizer-1[0-9]; do
+    [ -x "$s" ] && export ASAN_SYMBOLIZER_PATH=$s
+  done
+fi
 
 dict_of() {
   case "$1" in
