@@ -23,11 +23,7 @@ cmake --build "$BUILD" -- -j2
 
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-  for exe in "$BUILD"/fuzz/fuzz_*; do
-    name=$(basename "$exe")
-    [ "$name" = fuzz_seedgen ] && continue
-    [ -x "$exe" ] && [ -f "$exe" ] && TARGETS+=("${name#fuzz_}")
-  done
+  mapfile -t TARGETS <"$BUILD/fuzz/targets.txt"
 fi
 
 SEEDS=$BUILD/fuzz-seeds
