@@ -11,8 +11,10 @@
 //   bits 4-5  history kind of that download: 1, 2, 5 or 1
 //   bit 6     the download's gasIsTvoc
 //   bit 7     the download starts with type code 0 (old format) instead of none
-// Afterwards the history arrays go into a history store and out as a text export, as the window
-// does with a finished download.
+// Without a download, every reading goes to its channel's live store as the poll hands it on;
+// position 0 of each message (the transport byte, which the decoder ignores) says how many
+// tenths of a second passed before it arrived. Afterwards the history arrays go into a history
+// store and out as a text export, as the window does with a finished download.
 #include "fuzzhelpers.h"
 
 #include "deviceframe.h"
@@ -82,14 +84,54 @@ void StoreAndExport(SCodeUsb& codec, int channelIndex)
                                                 codec.mp_PM10HistoryData, codec.mp_HistoryData));
 }
 
+// The live stores of both channels, fed with the readings as the window's poll does, on a clock
+// that the input steps.
+class LiveChannels {
+public:
+    LiveChannels()
+    {
+        Platform_SetNow([this] { return m_NowMs; });
+    }
+    ~LiveChannels() { Platform_SetNow(nullptr); }
+
+    void Advance(int tenths) { m_NowMs += 100 * int64_t(tenths); }
+
+    void Add(const TAG_T_SPM25Data& reading, int channel)
+    {
+        GRecordChannel& c = m_Channels[channel];
+        if (!c.m_pRealTime) {
+            c.m_pRealTime = new GRecordDataPro;
+            c.StartRealTime();
+        }
+        c.AddReading(reading, channel);
+        const _SRealData* s = c.m_pRealTime->m_pRealData;
+        // One sample per second since the store started: a reading within the second of the last
+        // sample is still taken, so the series may lead the clock by one second, never more.
+        const int64_t startSec = c.m_pRealTime->m_StartTime.toMSecsSinceEpoch() / 1000;
+        FUZZ_CHECK(s->m_OfferedCount >= 1 && s->m_OfferedCount - 2 <= m_NowMs / 1000 - startSec);
+        // The series and the record container take the same samples.
+        FUZZ_CHECK(s->m_DataCount == c.m_pRealTime->m_pTrac->used);
+    }
+
+private:
+    int64_t m_NowMs = 1500000000000LL;
+    GRecordChannel m_Channels[2];
+};
+
 void DecodeSequence(SCodeUsb& codec, FuzzReader& in, int index, bool serial)
 {
+    LiveChannels live;
     while (!in.empty()) {
         size_t length = 0;
         unsigned char* msg = const_cast<unsigned char*>(in.Take(kMsg, &length));
+        live.Advance(msg[0]);
         TAG_T_SPM25Data out;
         out.usAux = 0x5A5A;
         const unsigned char result = codec.DecodePM25ReadData(index, msg, int(length), &out);
+        if (result == kResultPrimary1 || result == kResultPrimary3)
+            live.Add(out, 0);
+        else if (result == kResultFormaldehyde || result == kResultTvoc)
+            live.Add(out, 1);
         CheckResult(msg, int(length), result);
         // Only a measurement writes the caller's record.
         const bool measurement = length > kFramePosType && msg[kFramePosHead] == kFrameHead
