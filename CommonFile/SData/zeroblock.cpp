@@ -111,7 +111,8 @@ void ZeroBlock_Free(void* block, size_t bytes)
         return;
 #if ZEROBLOCK_MMAP
 #if ZEROBLOCK_ASAN
-    ASAN_UNPOISON_MEMORY_REGION(block, RoundToPages(bytes));
+    // Only the tail was poisoned; the pages may be mapped again for anything.
+    ASAN_UNPOISON_MEMORY_REGION(static_cast<char*>(block) + bytes, RoundToPages(bytes) - bytes);
 #endif
     munmap(block, bytes);
 #else
