@@ -52,7 +52,10 @@ run_target() {
   local t=$1
   local corpus=$BUILD/fuzz-corpus/$t artifacts=$BUILD/fuzz-artifacts/$t/ log=$BUILD/fuzz-logs/$t.log
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
-  local args=(-max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2048 -max_len=4096
+  # A whole history download is about 1000 messages of 20 bytes.
+  local max_len=4096
+  [ "$t" = decoder ] && max_len=24576
+  local args=(-max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2048 -max_len=$max_len
     -print_final_stats=1 -artifact_prefix="$artifacts")
   local dict
   dict=$(dict_of "$t")

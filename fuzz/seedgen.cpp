@@ -79,6 +79,12 @@ SimMessage HistoryRequest(int typeCode, int packet, int kind)
 {
     unsigned char msg[kFrameMessageLength];
     SCodeUsb::BuildHistoryRequestUsb(msg, typeCode, packet, kind);
+    if (packet > 0xFF && !SCodeUsb::UsesOldHistoryFormat(typeCode)) {
+        // As on the serial link, which carries bits 8-15 of the packet number in position 17.
+        msg[0] = 0;
+        msg[17] = static_cast<unsigned char>(packet >> 8);
+        Frame_SetCheckSum(msg);
+    }
     return FromProgram(msg);
 }
 
@@ -186,6 +192,11 @@ bool WriteFrameSeeds()
     ok &= WriteSeed("decoder", "serial-history-pm10-pm25", DecoderSeed(kSerial, both));
     ok &= WriteSeed("decoder", "download-pm25", DecoderSeed(kDownload, pm25));
     ok &= WriteSeed("decoder", "download-pm10", DecoderSeed(kDownload | 0x20, pm10));
+
+    // A full memory: the primary array reaches its 4032 values, and a few packets more.
+    SensorModel full(Model(130, 4032, false));
+    ok &= WriteSeed("decoder", "serial-history-full", DecoderSeed(kSerial, HistorySession(full, 130, 1, 1011)));
+    ok &= WriteSeed("decoder", "download-full", DecoderSeed(kDownload, HistorySession(full, 130, 1, 1005)));
 
     std::vector<SimMessage> control;
     history.Receive(HistoryRequest(130, 0, 0xFE));
