@@ -58,6 +58,7 @@ private slots:
     void lineSettingsAreChecked();
     void requestsAreAnswered();
     void framesArePacedAtLineSpeed();
+    void steppedClockPacesTheLine();
     void byteFaults();
     void unplugHangsUp();
     void bridgeLeavesTheSharedTestbed();
@@ -157,6 +158,27 @@ void TestSimSerial::framesArePacedAtLineSpeed()
     }
 }
 
+void TestSimSerial::steppedClockPacesTheLine()
+{
+    SensorConfig cfg;
+    cfg.typeCode = 10;   // reading plus formaldehyde: two frames due at once
+    cfg.clockStartMs = 1700000000000;
+    SimSerialBridge bridge(cfg);
+    QSerialPort port(QString::fromStdString(bridge.PortName()));
+    QVERIFY(Configure(port));
+    QTRY_VERIFY(bridge.ClientConnected());
+    bridge.Model()->Clock().Advance(1000);   // what fell due before the port was open is gone
+    QCOMPARE(ReadAtLeast(port, 19).size(), 19);
+    // The line is busy for 19.8 ms of the model's time, however long the test waits.
+    QCOMPARE(ReadAtLeast(port, 1, 150).size(), 0);
+    bridge.Model()->Clock().Advance(19);
+    QCOMPARE(ReadAtLeast(port, 1, 50).size(), 0);
+    bridge.Model()->Clock().Advance(1);
+    const QByteArray gas = ReadAtLeast(port, 19, 2000);
+    QCOMPARE(gas.size(), 19);
+    QCOMPARE(uint8_t(gas[2]), uint8_t(17));
+}
+
 void TestSimSerial::byteFaults()
 {
     SimSerialBridge bridge(Quiet());
@@ -181,6 +203,15 @@ void TestSimSerial::byteFaults()
     got = ReadAtLeast(port, 16, 300);
     QCOMPARE(got.size(), 16);
     QCOMPARE(uint8_t(got[0]), uint8_t(0x24));   // head, type and serial byte 0 were lost
+
+    bridge.LoseBytes(1, 10);   // a byte from the middle of the frame
+    port.write(Wire(TestRequest(0xA6)));
+    got = ReadAtLeast(port, 18, 300);
+    QCOMPARE(got.size(), 18);
+    QCOMPARE(got.left(8).toHex(), QByteArray("aaa6202405100042"));
+    QCOMPARE(got.mid(8, 3), QByteArray("LV1"));   // the name's '5' was lost
+    port.write(Wire(TestRequest(0xA6)));
+    QCOMPARE(ReadAtLeast(port, 19, 300).size(), 19);   // once only
 }
 
 void TestSimSerial::unplugHangsUp()
