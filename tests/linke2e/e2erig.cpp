@@ -3,7 +3,12 @@
 #include "platformtime.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <poll.h>
+
+namespace {
+constexpr int kSerialWaitCapMs = 10;
+}
 
 SharedClock::SharedClock(int64_t startMs) : m_Now(startMs)
 {
@@ -47,9 +52,11 @@ void WaitForSerialInput(SCodeUsb& codec, int ms)
         return;
     // QSerialPort writes only when the event loop turns; the device should not wait for that.
     port.flush();
+    // The device's thread answers within a fraction of a millisecond; the cap keeps a silent or
+    // pulled device from costing the program's whole wait in real time.
     pollfd p{int(port.handle()), POLLIN, 0};
     if (p.fd >= 0)
-        poll(&p, 1, ms);
+        poll(&p, 1, std::min(ms, kSerialWaitCapMs));
 }
 
 bool PollFor(SCodeUsb& codec, unsigned char code, int attempts, int index)

@@ -43,8 +43,8 @@ private:
 SensorConfig E2eSensor(int typeCode = 130, int historyCount = 36, bool measurements = true);
 
 // The serial link's side of a wait: lets the program's pending request leave at once and waits
-// in real time (at most ms) until the device's answer can be read. Returns at once when a frame
-// is already waiting or the port is closed.
+// in real time (at most ms, and never more than 10 ms) until the device's answer can be read.
+// Returns at once when a frame is already waiting or the port is closed.
 void WaitForSerialInput(SCodeUsb& codec, int ms);
 
 // Polls device `index` the way the window does until the result code turns up; each poll waits
