@@ -222,6 +222,7 @@ private slots:
         QVERIFY2(in[0].WaitedMs() >= 9.5 && in[0].WaitedMs() < 150, qPrintable(QString::number(in[0].WaitedMs())));
         TAG_T_SPM25Data reading;
         QCOMPARE(int(codec.ReadPM25Data(0, &reading)), int(kResultNothing));
+        QVERIFY(!codec.IsDeviceGone(0));   // silent is not gone
     }
 
     void readGivesTheBytesExactly()
@@ -301,6 +302,7 @@ private slots:
         QCOMPARE(out[0].outcome, SimUsbTransfer::Outcome::Discarded);
         QVERIFY2(out[0].WaitedMs() >= 195, qPrintable(QString::number(out[0].WaitedMs())));
         QCOMPARE(s->Model()->CountRequests(0xA6), 0);
+        QVERIFY(!codec.IsDeviceGone(0));
 
         // The link goes on: the next write gets through.
         s->SetHoldOut(false);
@@ -342,6 +344,7 @@ private slots:
             codec.AskDeviceInfo();   // writes to a device that is gone are harmless
         }
         QCOMPARE(codec.DeviceCount(), 1);
+        QVERIFY(codec.IsDeviceGone(0));
         codec.CloseDevices();
         QCOMPARE(codec.DeviceCount(), 0);
     }
