@@ -120,6 +120,59 @@ private slots:
         }
     }
 
+    // A device may announce more than it holds: the download asks for every announced packet
+    // (at most 1005) and keeps the values that are there.
+    void announcedMoreThanHeld()
+    {
+        HistoryRig rig;
+        SensorConfig cfg = E2eSensor(130, 288, true);
+        cfg.announcedCount = 5000;
+        QVERIFY(rig.Open(E2eLink::Usb, cfg));
+        QVERIFY(rig.codec.ReadHistoryData(0, 1, 0));
+        QCOMPARE(int(HistoryRequests(*rig.model).size()), 1005);
+        const QString diff = CompareHistory(rig.codec, rig.Memory(), IndexRange(0, 287), IndexRange(0, 287));
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    void gasHistory_data()
+    {
+        AddLinkColumn();
+        QTest::addColumn<int>("tvoc");
+        QTest::addColumn<int>("kindSent");
+        QTest::newRow("USB") << E2eLink::Usb << 1 << 2;   // USB sends the kind unchanged
+        QTest::newRow("serial, formaldehyde") << E2eLink::Serial << 0 << 2;
+        QTest::newRow("serial, TVOC") << E2eLink::Serial << 1 << 3;
+    }
+    void gasHistory()
+    {
+        QFETCH(E2eLink, link);
+        QFETCH(int, tvoc);
+        QFETCH(int, kindSent);
+        HistoryRig rig;
+        SensorConfig cfg = E2eSensor(20, 30, true);   // a model with a gas channel
+        cfg.gas = tvoc ? SimGas::Tvoc : SimGas::Formaldehyde;
+        QVERIFY(rig.Open(link, cfg));
+        QCOMPARE(rig.codec.GetChannelCount(), 2);
+        QVERIFY(rig.codec.ReadHistoryData(0, 2, tvoc));
+        // The device answers in the primary layout, so the gas values land in the primary array.
+        const std::vector<SimHistoryValue> memory = rig.Memory();
+        QCOMPARE(int(rig.codec.m_RealPM25Count), 30);
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(rig.codec.mp_HistoryData[i], memory[size_t(i)].gas);
+        for (const SeenRequest& r : HistoryRequests(*rig.model))
+            QCOMPARE(r.kind, kindSent);
+    }
+
+    // The old format's requests travel on USB only: over the serial link nothing asks for it.
+    void oldFormatIsUsbOnly()
+    {
+        HistoryRig rig;
+        QVERIFY(rig.Open(E2eLink::Serial, E2eSensor(3, 30, true)));
+        QVERIFY(!rig.codec.ReadHistoryData(0, 1, 0));
+        QCOMPARE(rig.model->CountRequests(0xAC), 0);
+        QCOMPARE(int(rig.codec.m_RealPM25Count), 0);
+    }
+
     void deviceGoneMidDownload_data()
     {
         QTest::addColumn<E2eLink>("link");
