@@ -225,7 +225,10 @@ void SimSerialBridge::Send(int64_t nowUs)
             return;
         if (lineUs < m_NextSendUs)
             return;
-        garbage.swap(m_Garbage);
+        // Garbage goes out before the next frame a program receives; the thread may not have
+        // noticed yet that the port was opened.
+        if (m_Connected)
+            garbage.swap(m_Garbage);
     }
     if (!garbage.empty() && ClientConnected()) {
         WriteBytes(garbage, nowUs, lineUs);

@@ -213,13 +213,19 @@ private slots:
         QCOMPARE(codec.OpenDevices(), 1);
         unsigned char buffer[20];
         std::memset(buffer, 0x5A, sizeof buffer);
+        QElapsedTimer timer;
+        timer.start();
         QCOMPARE(codec.ReadData(0, buffer, 20), 0);
+        const double elapsedMs = timer.nsecsElapsed() / 1e6;
         QCOMPARE(Bytes(buffer, 20), QByteArray(20, '\0'));
+        QVERIFY2(elapsedMs >= 9.5 && elapsedMs < 500, qPrintable(QString::number(elapsedMs)));
+        // On the wire the transfer stayed pending until the program gave it up. (The device
+        // hears of it a little after the program sent it, later still on a busy machine.)
         const std::vector<SimUsbTransfer> in = s->Transfers(0x81);
         QCOMPARE(int(in.size()), 1);
         QCOMPARE(in[0].length, 20);
         QCOMPARE(in[0].outcome, SimUsbTransfer::Outcome::Discarded);
-        QVERIFY2(in[0].WaitedMs() >= 9.5 && in[0].WaitedMs() < 150, qPrintable(QString::number(in[0].WaitedMs())));
+        QVERIFY2(in[0].WaitedMs() > 0 && in[0].WaitedMs() <= elapsedMs, qPrintable(QString::number(in[0].WaitedMs())));
         TAG_T_SPM25Data reading;
         QCOMPARE(int(codec.ReadPM25Data(0, &reading)), int(kResultNothing));
         QVERIFY(!codec.IsDeviceGone(0));   // silent is not gone
@@ -295,12 +301,12 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         codec.AskDeviceInfo();
-        const qint64 elapsed = timer.elapsed();
-        QVERIFY2(elapsed >= 195 && elapsed < 2000, qPrintable(QString::number(elapsed)));
+        const double elapsedMs = timer.nsecsElapsed() / 1e6;
+        QVERIFY2(elapsedMs >= 199.5 && elapsedMs < 2000, qPrintable(QString::number(elapsedMs)));
         const std::vector<SimUsbTransfer> out = s->Transfers(0x02);
         QCOMPARE(int(out.size()), 1);
         QCOMPARE(out[0].outcome, SimUsbTransfer::Outcome::Discarded);
-        QVERIFY2(out[0].WaitedMs() >= 195, qPrintable(QString::number(out[0].WaitedMs())));
+        QVERIFY2(out[0].WaitedMs() > 0 && out[0].WaitedMs() <= elapsedMs, qPrintable(QString::number(out[0].WaitedMs())));
         QCOMPARE(s->Model()->CountRequests(0xA6), 0);
         QVERIFY(!codec.IsDeviceGone(0));
 
