@@ -53,6 +53,8 @@ public:
     int m_CurChannel = 0;
     int m_Identified = 0;
 
+    // Number of elements of m_RecordData (0 while there is no array).
+    int m_ChannelCount = 0;
 public slots:
     void on_actionExit_triggered();
     void on_actionBinary_triggered();
@@ -77,4 +79,10 @@ public slots:
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+
+private:
+    void ShowCurve(int index, bool visible);
+    void ShowAllCurves(bool visible);
+    void ZoomCurrent(bool in);
+    void SetLanguage(int language);
 };

@@ -56,12 +56,15 @@ def control_fields(deb):
 def needed_packages(binary):
     """The Debian packages that hold the libraries the binary links directly."""
     sonames = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", run("readelf", "-d", binary))
+    # Only the host architecture's copy counts: a machine may also carry libc6-i386 and the like.
+    multiarch = run("gcc", "-print-multiarch").strip()
     packages = {}
     for soname in sonames:
         owners = subprocess.run(["dpkg-query", "-S", "*/" + soname], capture_output=True, text=True)
         for line in owners.stdout.splitlines():
-            package = line.split(":")[0].strip()
-            if not package.endswith("-dev"):
+            package, _, path = line.partition(": ")
+            package = package.split(":")[0].strip()
+            if not package.endswith("-dev") and f"/{multiarch}/" in path:
                 packages[soname] = package
                 break
     return packages
