@@ -111,7 +111,7 @@ void SensorModel::Receive(const SimMessage& message, SimLink link)
     if (m_Unplugged || !req.valid)
         return;   // a frame with a bad checksum is ignored, as the firmware does
     CatchUpHistory(now);
-    Dispatch(message, now);
+    Dispatch(message, link, now);
 }
 
 bool SensorModel::Understands(uint8_t command) const
@@ -127,7 +127,7 @@ bool SensorModel::Understands(uint8_t command) const
     return false;
 }
 
-void SensorModel::Dispatch(const SimMessage& request, int64_t now)
+void SensorModel::Dispatch(const SimMessage& request, SimLink link, int64_t now)
 {
     switch (request[2]) {
     case kSimIdentity: {
@@ -151,14 +151,54 @@ void SensorModel::Dispatch(const SimMessage& request, int64_t now)
             Answer(m_History.OldFormatPacket(request[3], m_Config.announcedCount), now);
         break;
     case kSimHistory:
-        DispatchHistory(request, now);
+        DispatchHistory(request, link, now);
         break;
     default:
         break;   // unknown commands go unanswered
     }
 }
 
-void SensorModel::DispatchHistory(const SimMessage& request, int64_t now)
+// On USB only bits 0-7 of the packet number travel (position 17 stays 0), so the device works
+// out the rest: a download asks for 0, 1, 2, ... in order, and the packet meant is the one with
+// that low byte nearest at or after the packet served last. A request for low byte 0 starts a new
+// download, unless it is the very next packet of a download still running (256, 512, 768 within
+// the announced count). The serial link carries bits 8-9 in position 17 and is taken as is.
+int SensorModel::ResolvePacket(const SimMessage& request, SimLink link)
+{
+    constexpr int kPacketSpace = 1024;   // 10-bit packet numbers
+    int packet = (request[17] & 0x03) * 256 + request[3];
+    if (link == SimLink::Usb) {
+        const int low = request[3];
+        if (low == 0) {
+            const int announced = m_Config.announcedCount >= 0 ? m_Config.announcedCount
+                                                               : m_History.Count();
+            const int announcedPackets = std::min(kPacketSpace, (announced + 11) / 12 * 3);
+            const int next = m_LastPacket + 1;
+            packet = m_LastPacket >= 0 && next % 256 == 0 && next < announcedPackets ? next : 0;
+        } else {
+            const int from = std::max(0, m_LastPacket);
+            packet = from - from % 256 + low;
+            if (packet < from)
+                packet += 256;
+            if (packet >= kPacketSpace)
+                packet = low;   // nothing further on: the download must have started over
+        }
+    }
+    m_LastPacket = packet;
+    return packet;
+}
+
+void SensorModel::AnswerPacket(int packet, const SimMessage& frame, int64_t now)
+{
+    const auto drop = m_DropPackets.find(packet);
+    if (drop != m_DropPackets.end()) {
+        m_DropPackets.erase(drop);
+        return;
+    }
+    Answer(frame, now);
+}
+
+void SensorModel::DispatchHistory(const SimMessage& request, SimLink link, int64_t now)
 {
     const uint8_t kind = request[4];
     // The clear request: packet 0, kind 0, position 5 = 1. Understood whatever the format.
@@ -173,25 +213,34 @@ void SensorModel::DispatchHistory(const SimMessage& request, int64_t now)
     }
     if (!Understands(kSimHistory))
         return;
-    const int packet = (request[17] & 0x03) * 256 + request[3];
     const int announced = m_Config.announcedCount;
     switch (kind) {
-    case 1:
-        Answer(m_History.PacketIndexPacket(packet, SimSeries::Pm25, kSimEchoPrimary, announced), now);
+    case 1: {
+        const int packet = ResolvePacket(request, link);
+        AnswerPacket(packet, m_History.PacketIndexPacket(packet, SimSeries::Pm25, kSimEchoPrimary,
+                                                         announced), now);
         break;
-    case 5:
-        Answer(m_History.PacketIndexPacket(packet, SimSeries::Pm10, kSimEchoPm10, announced), now);
+    }
+    case 5: {
+        const int packet = ResolvePacket(request, link);
+        AnswerPacket(packet, m_History.PacketIndexPacket(packet, SimSeries::Pm10, kSimEchoPm10,
+                                                         announced), now);
         break;
+    }
     case 2:
-    case 3:
+    case 3: {
+        const int packet = ResolvePacket(request, link);
         if (GasKind() == SimGas::None) {
             SimHistory empty(0);
-            Answer(empty.PacketIndexPacket(packet, SimSeries::Gas, m_Config.gasHistoryEcho, 0), now);
+            AnswerPacket(packet, empty.PacketIndexPacket(packet, SimSeries::Gas,
+                                                         m_Config.gasHistoryEcho, 0), now);
         } else {
-            Answer(m_History.PacketIndexPacket(packet, SimSeries::Gas, m_Config.gasHistoryEcho,
-                                               announced), now);
+            AnswerPacket(packet, m_History.PacketIndexPacket(packet, SimSeries::Gas,
+                                                             m_Config.gasHistoryEcho, announced),
+                         now);
         }
         break;
+    }
     case kSimEchoCount:
         Answer(m_History.CountAnswer(), now);
         break;
@@ -316,6 +365,12 @@ void SensorModel::CorruptFrames(int n, int position, uint8_t mask)
     m_CorruptFrames = std::max(0, n);
     m_CorruptPosition = std::clamp(position, 1, 19);
     m_CorruptMask = mask;
+}
+
+void SensorModel::DropHistoryPackets(const std::vector<int>& packets)
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_DropPackets.insert(packets.begin(), packets.end());
 }
 
 void SensorModel::SetSilent(bool silent)

@@ -19,6 +19,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,8 @@ public:
     void SetSilent(bool silent);                    // sends nothing at all while set
     void SetSendMeasurements(bool on);
     void SetAnswerDelayMs(int ms);
+    // The answers to these history packets (as the device resolved them) are not sent, once each.
+    void DropHistoryPackets(const std::vector<int>& packets);
     void Unplug();                                  // the front ends take the device away
     bool IsUnplugged() const;
 
@@ -119,8 +122,10 @@ private:
         SimMessage frame;
     };
     void Answer(const SimMessage& frame, int64_t now);
-    void Dispatch(const SimMessage& request, int64_t now);
-    void DispatchHistory(const SimMessage& request, int64_t now);
+    void Dispatch(const SimMessage& request, SimLink link, int64_t now);
+    void DispatchHistory(const SimMessage& request, SimLink link, int64_t now);
+    int ResolvePacket(const SimMessage& request, SimLink link);
+    void AnswerPacket(int packet, const SimMessage& frame, int64_t now);
     bool Understands(uint8_t command) const;
     void CatchUpHistory(int64_t now);
     void FillHistory(int64_t now);
@@ -147,6 +152,8 @@ private:
     int m_CorruptPosition = 1;
     uint8_t m_CorruptMask = 0xFF;
     int m_HistoryClears = 0;
+    int m_LastPacket = -1;           // the history packet served last
+    std::multiset<int> m_DropPackets;
     bool m_Silent = false;
     bool m_Unplugged = false;
 };

@@ -52,3 +52,9 @@ bool SimClock::IsManual() const
     std::lock_guard<std::mutex> g(m_Lock);
     return m_Manual;
 }
+
+bool SimClock::IsRealTime() const
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    return !m_Manual && !m_Source;
+}

@@ -18,6 +18,8 @@ public:
     void SetSource(std::function<int64_t()> source);
     void SetReal() { SetSource({}); }
     bool IsManual() const;
+    // Neither stepped nor on another source: the wall clock.
+    bool IsRealTime() const;
 
     static int64_t RealNowMs();
 

@@ -41,7 +41,7 @@ std::string SimLaunchUsage()
            "  --type N                 device type code, 0..255 (default 130)\n"
            "  --name TEXT              device name, up to 4 characters (default LV51)\n"
            "  --serial HEX             serial number, 12 or 14 hex digits\n"
-           "  --readings SPEC          plausible[:SEED] | constant:PM25[,PM10[,GAS]] |\n"
+           "  --readings KIND         plausible[:SEED] | constant:PM25[,PM10[,GAS]] |\n"
            "                           ramp:START,STEP[,PERIOD] | script:A/B/C;A/B/C;...\n"
            "  --gas auto|none|formaldehyde|tvoc   the second channel (default auto)\n"
            "  --status 1|3             status byte of particulate frames\n"

@@ -147,7 +147,7 @@ void SimSerialBridge::Run()
         int timeoutMs = 5;   // also how soon a stepped model clock is noticed
         {
             std::lock_guard<std::mutex> g(m_Lock);
-            if (m_Connected && m_NextSendUs > NowUs())
+            if (m_Connected && !m_LineOnModelClock && m_NextSendUs > NowUs())
                 timeoutMs = int(std::min<int64_t>(5, (m_NextSendUs - NowUs()) / 1000 + 1));
         }
         poll(&p, 1, timeoutMs);
@@ -168,6 +168,20 @@ void SimSerialBridge::Run()
             Receive();
         Send(now);
     }
+}
+
+// The line runs on the model's clock: a test that steps it gets frames as fast as its time moves
+// on, and one on real time gets the real pace.
+int64_t SimSerialBridge::LineNowUs(int64_t nowUs)
+{
+    const bool model = !m_Model->Clock().IsRealTime();
+    const int64_t lineUs = model ? m_Model->Clock().NowMs() * 1000 : nowUs;
+    std::lock_guard<std::mutex> g(m_Lock);
+    if (model != m_LineOnModelClock) {
+        m_LineOnModelClock = model;
+        m_NextSendUs = 0;   // the other clock's times mean nothing here
+    }
+    return lineUs;
 }
 
 void SimSerialBridge::Receive()
@@ -203,32 +217,38 @@ void SimSerialBridge::Receive()
 
 void SimSerialBridge::Send(int64_t nowUs)
 {
+    const int64_t lineUs = LineNowUs(nowUs);
     std::vector<uint8_t> garbage;
     {
         std::lock_guard<std::mutex> g(m_Lock);
         if (m_Connected && nowUs - m_ConnectedUs < kSettleUs)
             return;
-        if (nowUs < m_NextSendUs)
+        if (lineUs < m_NextSendUs)
             return;
-        garbage.swap(m_Garbage);
+        // Garbage goes out before the next frame a program receives; the thread may not have
+        // noticed yet that the port was opened.
+        if (m_Connected)
+            garbage.swap(m_Garbage);
     }
     if (!garbage.empty() && ClientConnected()) {
-        WriteBytes(garbage, nowUs);
+        WriteBytes(garbage, nowUs, lineUs);
         return;
     }
     const std::optional<SimMessage> frame = m_Model->NextFrame();
     if (!frame || !ClientConnected())
         return;   // with nobody listening the frame is lost, as on a real bridge
-    WriteBytes(std::vector<uint8_t>(frame->begin() + 1, frame->end()), nowUs);
+    WriteBytes(std::vector<uint8_t>(frame->begin() + 1, frame->end()), nowUs, lineUs);
 }
 
-void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs)
+void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs)
 {
     std::vector<uint8_t> out;
     {
         std::lock_guard<std::mutex> g(m_Lock);
         for (uint8_t b : bytes) {
-            if (m_Lose > 0) {
+            if (m_LoseAfter > 0) {
+                --m_LoseAfter;
+            } else if (m_Lose > 0) {
                 --m_Lose;
                 continue;
             }
@@ -239,7 +259,7 @@ void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs)
             out.push_back(b);
         }
         // The line is busy for the whole frame, lost bytes included.
-        m_NextSendUs = std::max(m_NextSendUs, nowUs) + int64_t(bytes.size()) * kByteUs;
+        m_NextSendUs = std::max(m_NextSendUs, lineUs) + int64_t(bytes.size()) * kByteUs;
         if (m_Writes.size() >= kMaxWrites)
             m_Writes.erase(m_Writes.begin(), m_Writes.begin() + kMaxWrites / 2);
         m_Writes.push_back({nowUs, out});
@@ -284,10 +304,11 @@ void SimSerialBridge::NoteViolations()
             m_Violations.push_back(s);
 }
 
-void SimSerialBridge::LoseBytes(int n)
+void SimSerialBridge::LoseBytes(int n, int after)
 {
     std::lock_guard<std::mutex> g(m_Lock);
     m_Lose = std::max(0, n);
+    m_LoseAfter = m_Lose > 0 ? std::max(0, after) : 0;
 }
 
 void SimSerialBridge::CorruptBytes(int n, uint8_t mask)

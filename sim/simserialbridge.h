@@ -6,8 +6,9 @@
 // The device end reads the host's 19-byte requests (resynchronising on 0xAA .. 0xAB), checks the
 // line settings the host set (9600 baud, 8 data bits, no parity, 1 stop bit, no flow control,
 // raw mode) and records every violation, and writes the sensor's frames paced at the line speed
-// (about 20 ms per frame). Nothing is sent while no program has the port open: a bridge drops what
-// it cannot deliver. Faults act on the byte stream: lost, corrupted or inserted bytes, unplug.
+// (about 20 ms per frame, on the model's clock: in real time, or as fast as a stepped clock moves
+// on). Nothing is sent while no program has the port open: a bridge drops what it cannot deliver.
+// Faults act on the byte stream: lost, corrupted or inserted bytes, unplug.
 //
 //   SimSerialBridge bridge(cfg);                 // 1a86:7523, a port name unique to the process
 //   QSerialPort port(QString::fromStdString(bridge.PortName()));
@@ -55,7 +56,8 @@ public:
     std::string SystemLocation() const { return "/dev/" + m_Name; }
 
     // Byte faults on what the device sends
-    void LoseBytes(int n);
+    // The n bytes that follow the next `after` bytes sent are lost.
+    void LoseBytes(int n, int after = 0);
     void CorruptBytes(int n, uint8_t mask = 0xFF);
     void InsertGarbage(const std::vector<uint8_t>& bytes);   // sent before the next frame
     // The bridge is pulled: the port hangs up and the device stops.
@@ -74,7 +76,8 @@ private:
     void Run();
     void Receive();
     void Send(int64_t nowUs);
-    void WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs);
+    void WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs);
+    int64_t LineNowUs(int64_t nowUs);
     void NoteViolations();
 
     std::shared_ptr<SimTestbed> m_Testbed;
@@ -94,7 +97,9 @@ private:
     mutable std::mutex m_Lock;
     bool m_Connected = false;
     int64_t m_ConnectedUs = 0;
-    int64_t m_NextSendUs = 0;
+    int64_t m_NextSendUs = 0;        // when the line is free again, on the line's clock
+    bool m_LineOnModelClock = false;
+    int m_LoseAfter = 0;
     int m_Lose = 0;
     int m_Corrupt = 0;
     uint8_t m_CorruptMask = 0xFF;

@@ -245,7 +245,7 @@ void RealData_ZoomIn(_SRealData* s)
     const int k = AtLeastOne(s->m_DataSecUnit);
     int next = f >= 1800 ? 300 : f >= 300 ? 60 : f >= 60 ? 30 : f >= 30 ? 6 : 1;
     if (next < k)
-        next = k + 1;
+        next = k < INT_MAX ? k + 1 : k; // a corrupt file may claim any seconds per record
     const int fit = RealData_FitAllFactor(s);
     if (fit > next && fit < f)
         next = fit;

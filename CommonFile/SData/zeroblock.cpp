@@ -10,6 +10,19 @@
 #define ZEROBLOCK_MMAP 1
 #endif
 
+// Under AddressSanitizer the rest of a mapping's last page is marked unaddressable, so that a read
+// past the end of a block is reported like one past the end of a heap block.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEROBLOCK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEROBLOCK_ASAN 1
+#endif
+#endif
+#if ZEROBLOCK_MMAP && ZEROBLOCK_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 // Ranges below this size are cleared with memset: handing back a page or two is not worth a
 // system call and the page faults that follow.
@@ -30,6 +43,22 @@ size_t PageSize()
     return 4096;
 #endif
 }
+
+#if ZEROBLOCK_MMAP && ZEROBLOCK_ASAN
+size_t RoundToPages(size_t bytes)
+{
+    const size_t page = PageSize();
+    return (bytes + page - 1) / page * page;
+}
+#endif
+
+// The slack between the end of a block and the end of its mapping.
+void PoisonTail([[maybe_unused]] void* block, [[maybe_unused]] size_t bytes)
+{
+#if ZEROBLOCK_MMAP && ZEROBLOCK_ASAN
+    ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + bytes, RoundToPages(bytes) - bytes);
+#endif
+}
 } // namespace
 
 void* ZeroBlock_Alloc(size_t bytes)
@@ -38,7 +67,10 @@ void* ZeroBlock_Alloc(size_t bytes)
         return nullptr;
 #if ZEROBLOCK_MMAP
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
+    if (p == MAP_FAILED)
+        return nullptr;
+    PoisonTail(p, bytes);
+    return p;
 #else
     return calloc(1, bytes);
 #endif
@@ -66,6 +98,7 @@ void* ZeroBlock_AllocForFill(size_t bytes)
     void* block = reinterpret_cast<void*>(aligned);
     madvise(block, length, MADV_HUGEPAGE);
     madvise(block, length, kMadvisePopulateWrite); // fails harmlessly on kernels before 5.14
+    PoisonTail(block, bytes);
     return block;
 #else
     return ZeroBlock_Alloc(bytes);
@@ -77,6 +110,10 @@ void ZeroBlock_Free(void* block, size_t bytes)
     if (!block)
         return;
 #if ZEROBLOCK_MMAP
+#if ZEROBLOCK_ASAN
+    // Only the tail was poisoned; the pages may be mapped again for anything.
+    ASAN_UNPOISON_MEMORY_REGION(static_cast<char*>(block) + bytes, RoundToPages(bytes) - bytes);
+#endif
     munmap(block, bytes);
 #else
     (void)bytes;

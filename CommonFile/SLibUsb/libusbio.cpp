@@ -83,6 +83,11 @@ bool LibUsbIO::IsDeviceReady(int index) const
     return m_Context && m_Opened != 0 && index >= 0 && index < m_Devices.size();
 }
 
+bool LibUsbIO::IsDeviceGone(int index) const
+{
+    return index >= 0 && index < m_Devices.size() && m_Devices[index].m_Gone;
+}
+
 int LibUsbIO::ReadData(int index, unsigned char* buffer, int length)
 {
     if (!IsDeviceReady(index) || !buffer || length <= 0)
@@ -95,6 +100,8 @@ int LibUsbIO::ReadData(int index, unsigned char* buffer, int length)
     int transferred = 0;
     const int rc = libusb_interrupt_transfer(handle, kEndpointIn, buffer, length, &transferred,
                                              kReadTimeoutMs);
+    if (rc == LIBUSB_ERROR_NO_DEVICE)
+        m_Devices[index].m_Gone = true;
     if (rc != 0 || transferred <= 0)
         return 0;
 
@@ -120,8 +127,10 @@ void LibUsbIO::WriteData(int index, const unsigned char* message)
     memcpy(out, message, kMessageLength);
     out[0] = kReportNumber;
     int transferred = 0;
-    libusb_interrupt_transfer(handle, kEndpointOut, out, kMessageLength, &transferred,
-                              kWriteTimeoutMs);
+    if (libusb_interrupt_transfer(handle, kEndpointOut, out, kMessageLength, &transferred,
+                                  kWriteTimeoutMs)
+        == LIBUSB_ERROR_NO_DEVICE)
+        m_Devices[index].m_Gone = true;
 }
 
 void LibUsbIO::CloseDevices()

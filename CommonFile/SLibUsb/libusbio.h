@@ -15,6 +15,7 @@ struct TAG_T_SDeviceInfo {
     libusb_device_handle* m_hDevice = nullptr; // null for a serial-linked device entry
     QByteArray m_Name;                         // device name text, filled by the codec
     QByteArray m_SN;                           // serial number text, filled by the codec
+    bool m_Gone = false;                       // a transfer found the device unplugged
 };
 
 struct TAG_T_SUsbId {
@@ -42,6 +43,8 @@ public:
     // Examines the i-th enumerated device and opens it if its identity matches.
     bool OpenOneDevice(int i, libusb_device** list);
     bool IsDeviceReady(int index) const;
+    // True once a transfer to the device reported that it is no longer on the bus.
+    bool IsDeviceGone(int index) const;
     // Number of bytes received, 0 when nothing was received or the call was refused.
     int ReadData(int index, unsigned char* buffer, int length);
     // Sends one 20-byte message; the outcome is not reported.

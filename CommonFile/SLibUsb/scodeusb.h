@@ -118,4 +118,6 @@ private:
     void CloseSecondaryGroup();
     void BeginHistoryDownload(int kind);
     bool WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs);
+    // The USB link is active and the device has left the bus.
+    bool UsbDeviceGone(int index) const;
 };

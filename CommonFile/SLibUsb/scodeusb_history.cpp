@@ -205,12 +205,23 @@ bool SCodeUsb::ReadHistoryDataNew(int index, int kind, int gasIsTvoc)
     qCDebug(lcHistory, "m_5MinutesCount=%d,mDataHalfHourCountFlash=%d,m_RealPM25Count=%d",
             m_5MinutesCount, packets, m_RealPM25Count);
     for (int i = 1; i < packets; ++i) {
+        // A device pulled off the bus answers no more: the download ends with what it has,
+        // instead of waiting out every remaining packet.
+        if (UsbDeviceGone(index)) {
+            qCDebug(lcHistory) << "history: the device is gone after" << i << "packets";
+            break;
+        }
         qCDebug(lcHistory, "m_5MinutesCount=%d,i=%d,mDataHalfHourCountFlash=%d", m_5MinutesCount, i,
                 packets);
         AskOneHisData(index, i, gasIsTvoc, kind);
     }
     m_PM10Downloaded = kind == kKindPM10;
     return true;
+}
+
+bool SCodeUsb::UsbDeviceGone(int index) const
+{
+    return !IsSerialActive() && IsDeviceGone(index);
 }
 
 bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)
@@ -231,6 +242,8 @@ bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)
         qCDebug(lcHistory, "mResult=%d", result);
         if (result == kResultHistory)
             return true;
+        if (UsbDeviceGone(index))
+            return false;
     }
     return false;
 }
@@ -243,6 +256,8 @@ bool SCodeUsb::WaitForOldPacket(int index, int packet, int kind, int attempts, i
         Platform_SleepMs(sleepMs);
         if (ReadPM25Data(index, &discarded) == kResultOldHistory)
             return true;
+        if (UsbDeviceGone(index))
+            return false;
     }
     return false;
 }

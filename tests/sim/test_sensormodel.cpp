@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(std::vector<int>)
+
 namespace {
 
 constexpr int64_t kStart = 1700000000000;   // 2023-11-14, a stepped clock
@@ -90,6 +92,9 @@ private slots:
     void packetIndexHistoryRoundTrip_data();
     void packetIndexHistoryRoundTrip();
     void packetNumbersAboveByteRange();
+    void usbRequestsCarryTheLowByteOnly_data();
+    void usbRequestsCarryTheLowByteOnly();
+    void droppedHistoryPackets();
     void gasHistory();
     void oldFormatHistory();
     void formatFollowsTypeCode();
@@ -224,6 +229,101 @@ void TestSensorModel::packetNumbersAboveByteRange()
     QCOMPARE(TestWord(AskHistory(m, 0x02, 1).data(), 5), 100 + 8);
     m.SetAnnouncedCount(5000);
     QCOMPARE(TestWord(AskHistory(m, 0, 1).data(), 15), 5000);
+}
+
+namespace {
+// The packet number an answer carries: position 3 and bits 0-1 of position 17.
+int AnsweredPacket(const SimMessage& a)
+{
+    return (a[17] & 0x03) * 256 + a[3];
+}
+
+// A history request as it travels on `link`: on USB without position 17.
+SimMessage AskOn(SensorModel& m, SimLink link, int packet, int kind = 1)
+{
+    const uint8_t high = link == SimLink::Usb ? 0 : uint8_t(packet >> 8);
+    const auto req = TestRequest(0xAD, {{3, uint8_t(packet & 0xFF)}, {4, uint8_t(kind)}, {17, high}});
+    m.Receive(req.data() + 1, link);
+    const auto a = m.NextFrame();
+    return a ? *a : SimMessage{};
+}
+
+std::vector<int> Range(int from, int to)
+{
+    std::vector<int> v;
+    for (int p = from; p <= to; ++p)
+        v.push_back(p);
+    return v;
+}
+
+std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+} // namespace
+
+void TestSensorModel::usbRequestsCarryTheLowByteOnly_data()
+{
+    QTest::addColumn<int>("count");       // values in the memory
+    QTest::addColumn<int>("link");        // SimLink
+    QTest::addColumn<std::vector<int>>("asked");     // packet numbers the host means
+    QTest::addColumn<std::vector<int>>("answered");  // packet numbers the device answers
+    const int usb = int(SimLink::Usb), serial = int(SimLink::Serial);
+    QTest::newRow("full download") << 4031 << usb << Range(0, 1004) << Range(0, 1004);
+    QTest::newRow("two downloads in a row")
+        << 4031 << usb << Concat(Range(0, 1004), Range(0, 300)) << Concat(Range(0, 1004), Range(0, 300));
+    QTest::newRow("a short download, then a long one")
+        << 4031 << usb << Concat(Range(0, 8), Range(0, 270)) << Concat(Range(0, 8), Range(0, 270));
+    QTest::newRow("requests the device never heard")
+        << 4031 << usb << std::vector<int>{0, 1, 2, 250, 260, 500, 600, 601}
+        << std::vector<int>{0, 1, 2, 250, 260, 500, 600, 601};
+    QTest::newRow("the same packet again") << 4031 << usb << Concat(Range(0, 300), {300, 301})
+                                           << Concat(Range(0, 300), {300, 301});
+    // 256 groups end at packet 767: the next request for low byte 0 is a new download.
+    QTest::newRow("download ending at 767, then another")
+        << 3072 << usb << Concat(Range(0, 767), Range(0, 2)) << Concat(Range(0, 767), Range(0, 2));
+    QTest::newRow("serial carries the high bits") << 4031 << serial << std::vector<int>{0x102, 0, 0x300, 5}
+                                                  << std::vector<int>{0x102, 0, 0x300, 5};
+}
+
+void TestSensorModel::usbRequestsCarryTheLowByteOnly()
+{
+    QFETCH(int, count);
+    QFETCH(int, link);
+    QFETCH(std::vector<int>, asked);
+    QFETCH(std::vector<int>, answered);
+    SensorModel m(Stepped());
+    m.SetHistory(Ramp(count, kStart / 1000 / 300 * 300));
+    std::vector<int> got;
+    for (int packet : asked) {
+        const SimMessage a = AskOn(m, SimLink(link), packet);
+        QCOMPARE(a[2], uint8_t(0xAD));
+        got.push_back(AnsweredPacket(a));
+        // The values are those of the packet meant: the first slot of group g holds 100 + 12 g.
+        const int group = got.back() / 3;
+        if (got.back() % 3 == 0 && 12 * group < count)
+            QCOMPARE(TestWord(a.data(), 9), 100 + 12 * group);
+    }
+    QCOMPARE(got, answered);
+}
+
+void TestSensorModel::droppedHistoryPackets()
+{
+    SensorModel m(Stepped());
+    m.SetHistory(Ramp(36, kStart / 1000 / 300 * 300));
+    m.DropHistoryPackets({1, 5});
+    std::vector<int> got;
+    for (int packet : Range(0, 8)) {
+        const auto req = TestRequest(0xAD, {{3, uint8_t(packet)}, {4, 1}});
+        m.Receive(req.data() + 1, SimLink::Usb);
+        if (const auto a = m.NextFrame())
+            got.push_back(AnsweredPacket(*a));
+    }
+    QCOMPARE(got, (std::vector<int>{0, 2, 3, 4, 6, 7, 8}));
+    // Once each: asked again, the packet is answered.
+    QCOMPARE(AnsweredPacket(AskOn(m, SimLink::Serial, 5)), 5);
+    QCOMPARE(m.CountRequests(0xAD), 10);
 }
 
 void TestSensorModel::gasHistory()

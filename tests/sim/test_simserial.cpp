@@ -58,6 +58,7 @@ private slots:
     void lineSettingsAreChecked();
     void requestsAreAnswered();
     void framesArePacedAtLineSpeed();
+    void steppedClockPacesTheLine();
     void byteFaults();
     void unplugHangsUp();
     void bridgeLeavesTheSharedTestbed();
@@ -157,6 +158,29 @@ void TestSimSerial::framesArePacedAtLineSpeed()
     }
 }
 
+void TestSimSerial::steppedClockPacesTheLine()
+{
+    SensorConfig cfg = Quiet();
+    cfg.clockStartMs = 1700000000000;
+    SimSerialBridge bridge(cfg);
+    QSerialPort port(QString::fromStdString(bridge.PortName()));
+    QVERIFY(Configure(port));
+    // Two answers due at once: the second waits until the line is free on the model's clock,
+    // 19.8 ms after the first, however long the test waits in real time.
+    port.write(Wire(TestRequest(0xA6)) + Wire(TestRequest(0xB5)));
+    QVERIFY(port.waitForBytesWritten(500));
+    const QByteArray identity = ReadAtLeast(port, 19);
+    QCOMPARE(identity.size(), 19);
+    QCOMPARE(uint8_t(identity[1]), uint8_t(0xA6));
+    QCOMPARE(ReadAtLeast(port, 1, 150).size(), 0);
+    bridge.Model()->Clock().Advance(19);
+    QCOMPARE(ReadAtLeast(port, 1, 50).size(), 0);
+    bridge.Model()->Clock().Advance(1);
+    const QByteArray sn = ReadAtLeast(port, 19, 2000);
+    QCOMPARE(sn.size(), 19);
+    QCOMPARE(uint8_t(sn[1]), uint8_t(0xB5));
+}
+
 void TestSimSerial::byteFaults()
 {
     SimSerialBridge bridge(Quiet());
@@ -181,6 +205,15 @@ void TestSimSerial::byteFaults()
     got = ReadAtLeast(port, 16, 300);
     QCOMPARE(got.size(), 16);
     QCOMPARE(uint8_t(got[0]), uint8_t(0x24));   // head, type and serial byte 0 were lost
+
+    bridge.LoseBytes(1, 10);   // a byte from the middle of the frame
+    port.write(Wire(TestRequest(0xA6)));
+    got = ReadAtLeast(port, 18, 300);
+    QCOMPARE(got.size(), 18);
+    QCOMPARE(got.left(8).toHex(), QByteArray("aaa6202405100042"));
+    QCOMPARE(got.mid(8, 3), QByteArray("LV1"));   // the name's '5' was lost
+    port.write(Wire(TestRequest(0xA6)));
+    QCOMPARE(ReadAtLeast(port, 19, 300).size(), 19);   // once only
 }
 
 void TestSimSerial::unplugHangsUp()

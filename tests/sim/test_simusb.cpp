@@ -245,12 +245,17 @@ void TestSimUsb::inTimeoutShowsOnTheWire()
     QCOMPARE(libusb_claim_interface(h, 0), 0);
     uint8_t buf[20];
     std::memset(buf, 0x55, sizeof(buf));
+    const int64_t startUs = SimUsbDevice::NowUs();
     QCOMPARE(Read(h, buf, 10), int(LIBUSB_ERROR_TIMEOUT));
+    const double hostMs = (SimUsbDevice::NowUs() - startUs) / 1000.0;
     const std::vector<SimUsbTransfer> in = s->Transfers(0x81);
     QCOMPARE(int(in.size()), 1);
     QCOMPARE(in[0].outcome, SimUsbTransfer::Outcome::Discarded);
     QCOMPARE(in[0].length, 20);
-    QVERIFY2(in[0].WaitedMs() >= 9.5 && in[0].WaitedMs() < 100, qPrintable(QString::number(in[0].WaitedMs())));
+    // The device hears of the submit a little after the host made it (later on a busy machine),
+    // and of the discard before the host's call returns.
+    QVERIFY2(hostMs >= 9.5 && in[0].WaitedMs() > 0 && in[0].WaitedMs() <= hostMs,
+             qPrintable(QString("%1 of %2 ms").arg(in[0].WaitedMs()).arg(hostMs)));
     libusb_close(h);
 }
 
@@ -263,11 +268,13 @@ void TestSimUsb::heldWriteTimesOut()
     libusb_device_handle* h = usb.Open(0xFFF1, 0xFFF2);
     QVERIFY(h);
     QCOMPARE(libusb_claim_interface(h, 0), 0);
+    const int64_t startUs = SimUsbDevice::NowUs();
     QCOMPARE(Write(h, TestRequest(0xA6), 50), int(LIBUSB_ERROR_TIMEOUT));
+    const double hostMs = (SimUsbDevice::NowUs() - startUs) / 1000.0;
     const std::vector<SimUsbTransfer> out = s->Transfers(0x02);
     QCOMPARE(int(out.size()), 1);
     QCOMPARE(out[0].outcome, SimUsbTransfer::Outcome::Discarded);
-    QVERIFY(out[0].WaitedMs() >= 49);
+    QVERIFY(hostMs >= 49.5 && out[0].WaitedMs() > 0 && out[0].WaitedMs() <= hostMs);
     QCOMPARE(s->Model()->CountRequests(0xA6), 0);   // a write that never went through
 
     s->SetHoldOut(false);
