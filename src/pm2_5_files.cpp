@@ -11,21 +11,15 @@
 #include "windowtexts.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 
-#include <memory>
-
 namespace {
 const char kDataFolder[] = "Data/";
 const char kStampFormat[] = "yyyy-MM-dd hh_mm_ss";
-const char kTempRecordSuffix[] = ".tmp.str";
 constexpr int kFileMessageMs = 4000;
-// A text file of the import layout holds at most 1.2 million rows of a few dozen bytes.
-constexpr qint64 kLargestTextImport = 256LL * 1024 * 1024;
 
 // The device's name as part of a proposed file name: bytes that would leave the folder or that
 // a file name cannot show become "_".
@@ -38,10 +32,6 @@ QString FileNamePart(const QString& name)
     }
     return part;
 }
-
-struct TracDeleter {
-    void operator()(_STracFile* t) const { Trac_Destroy(t); }
-};
 } // namespace
 
 QString PM2_5::AskSaveFileName(int kind, const QString& folder)
@@ -174,27 +164,7 @@ void PM2_5::on_actionOpen_triggered()
 
 QString PM2_5::FileExcelToStr(QString fileName)
 {
-    QFile in(fileName);
-    if (!in.open(QIODevice::ReadOnly) || in.size() > kLargestTextImport)
-        return QString();
-    qCDebug(lcWindow, "file read");
-    const QByteArray text = in.readAll();
-    in.close();
-
-    const std::unique_ptr<_STracFile, TracDeleter> trac(Trac_Create());
-    if (!trac)
-        return QString();
-    const TextImportResult result = TextImport_Parse(text, trac.get());
-    if (result != TextImportResult::Ok) {
-        qCDebug(lcWindow) << "text import refused:" << int(result);
-        return QString();
-    }
-    // Written next to the text file and left there; an earlier file of that name is replaced,
-    // and never opened instead when this one cannot be written.
-    const QString temp = fileName + QLatin1String(kTempRecordSuffix);
-    if (Trac_Write(trac.get(), QFile::encodeName(temp).constData(), 0) < 0)
-        return QString();
-    return temp;
+    return TextImport_ToRecordFile(fileName);
 }
 
 void PM2_5::on_actionClear_history_data_triggered()

@@ -1,6 +1,7 @@
 #include "textimport.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 namespace {
 Q_LOGGING_CATEGORY(lcImport, "vostral.import", QtInfoMsg)
@@ -15,6 +17,10 @@ Q_LOGGING_CATEGORY(lcImport, "vostral.import", QtInfoMsg)
 const char kDateKey[] = "Date:";
 const char kCountKey[] = "Data Count:";
 const char kHeaderMark[] = "number\ttime";
+
+const char kTempRecordSuffix[] = ".tmp.str";
+// A text file of this layout holds at most 1.2 million rows of a few dozen bytes.
+constexpr qint64 kLargestTextFile = 256LL * 1024 * 1024;
 
 // Clock fields beyond this are nonsense; bounding them keeps the seconds arithmetic in range.
 constexpr int64_t kClockFieldLimit = 1000000000;
@@ -228,4 +234,29 @@ TextImportResult TextImport_Parse(const QByteArray& text, _STracFile* trac)
         return TextImportResult::BadDate;
     trac->start_time = uint32_t(start);
     return TextImportResult::Ok;
+}
+
+QString TextImport_ToRecordFile(const QString& fileName)
+{
+    QFile in(fileName);
+    if (!in.open(QIODevice::ReadOnly) || in.size() > kLargestTextFile)
+        return QString();
+    qCDebug(lcImport, "file read");
+    const QByteArray text = in.readAll();
+    in.close();
+
+    const std::unique_ptr<_STracFile, void (*)(_STracFile*)> trac(Trac_Create(), Trac_Destroy);
+    if (!trac)
+        return QString();
+    const TextImportResult result = TextImport_Parse(text, trac.get());
+    if (result != TextImportResult::Ok) {
+        qCDebug(lcImport) << "refused:" << int(result);
+        return QString();
+    }
+    // An earlier record file of this name is replaced, and never handed back instead when this
+    // one cannot be written.
+    const QString temp = fileName + QLatin1String(kTempRecordSuffix);
+    if (Trac_Write(trac.get(), QFile::encodeName(temp).constData(), 0) < 0)
+        return QString();
+    return temp;
 }

@@ -12,11 +12,14 @@
 // records. Values are stored in tenths (12.35 becomes 123) and the records are always
 // particulate data (channel 0).
 //
-// Pure: it works on the text alone, touches no file, and reads every number with a decimal
-// point whatever the user's locale says, so it can be fed any bytes.
+// TextImport_Parse is pure: it works on the text alone, touches no file, and reads every number
+// with a decimal point whatever the user's locale says, so it can be fed any bytes.
+// TextImport_ToRecordFile runs it on a file and writes the record file the open command reads.
+// Both need Qt Core and the record container only.
 #include "tracfile.h"
 
 #include <QByteArray>
+#include <QString>
 
 enum class TextImportResult {
     Ok,
@@ -38,3 +41,8 @@ enum { kTextImportMaxRecords = kTracCompactLimit };
 // kTextImportMaxRecords), the rows, sec_per_record, start_time (local date and clock of row 1)
 // and channel 0. On any result but Ok the container must not be written.
 TextImportResult TextImport_Parse(const QByteArray& text, _STracFile* trac);
+
+// Imports the text file `fileName` and writes the records to fileName + ".tmp.str" (replacing
+// any earlier one, and leaving it on disk). Returns that path, or an empty text when the file
+// cannot be read, is not in the accepted layout or the record file cannot be written.
+QString TextImport_ToRecordFile(const QString& fileName);

@@ -11,6 +11,7 @@
 #include "simusbbus.h"
 #include "ui_pm2_5.h"
 
+#include <QElapsedTimer>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -84,7 +85,7 @@ enum class Link { None, Usb, Serial };
 // built last and goes first. The device sends no measurements until Settle (or `prepare`) says so.
 struct Rig {
     Rig(Link link, const SensorConfig& config, const std::function<void(SensorModel*)>& prepare = {})
-        : clock(std::make_unique<SharedClock>(kTestStartMs, link == Link::Serial))
+        : clock(std::make_unique<SharedClock>(kTestStartMs, link == Link::Serial)), serial(link == Link::Serial)
     {
         if (link == Link::Serial) {
             bridge = std::make_unique<SimSerialBridge>(config);
@@ -113,10 +114,40 @@ struct Rig {
     ~Rig() { window.reset(); }
 
     bool Ready() const { return window != nullptr; }
+
+    // Waits until `done` holds. The serial line is paced on the device's clock (one frame takes
+    // about 20 ms of it), so on that link the clock moves on 20 ms at a time meanwhile, at most
+    // `maxMs` in all: never as far as the next measurement.
+    bool PumpUntil(const std::function<bool()>& done, int maxMs = 300)
+    {
+        QElapsedTimer real;
+        real.start();
+        int pumped = 0;
+        while (!done()) {
+            if (real.elapsed() > 5000)
+                return false;
+            if (serial && pumped < maxMs) {
+                clock->Advance(20);
+                pumped += 20;
+            }
+            QTest::qWait(20);
+        }
+        return true;
+    }
+    // Lets the program read what the device sends in the next `ms` of device time.
+    void Pump(int ms)
+    {
+        for (int t = 0; t < ms; t += 20) {
+            if (serial)
+                clock->Advance(20);
+            QTest::qWait(20);
+        }
+    }
+
     // The identity answer has come through the poll.
     bool WaitForIdentity()
     {
-        return QTest::qWaitFor([this] { return window->m_Identified == 1; }, 10000);
+        return PumpUntil([this] { return window->m_Identified == 1; });
     }
     // Identified, then the device starts measuring and its first reading is stored; each
     // NextReading adds exactly one more.
@@ -125,14 +156,25 @@ struct Rig {
         if (!WaitForIdentity())
             return false;
         model->SetSendMeasurements(true);
-        return QTest::qWaitFor([this] { return Offered(0) == 1; }, 5000);
+        return PumpUntil([this] { return Offered(0) == 1; });
+    }
+    // What the device still has to send goes out first; then its clock moves on to exactly the
+    // time of its next measurement.
+    bool NextMeasurement()
+    {
+        if (!PumpUntil([this] { return model->MsUntilNextFrame() != 0; }))
+            return false;
+        const int64_t wait = model->MsUntilNextFrame();
+        if (wait < 0)
+            return false;
+        clock->Advance(wait);
+        return true;
     }
     // The next measurement falls due; waits until the poll has stored it in channel 0.
     bool NextReading()
     {
         const int64_t before = Offered(0);
-        clock->Advance(1000);
-        return QTest::qWaitFor([&] { return Offered(0) > before; }, 5000);
+        return NextMeasurement() && PumpUntil([&] { return Offered(0) > before; });
     }
     int64_t Offered(int channel) const
     {
@@ -144,6 +186,7 @@ struct Rig {
     std::vector<SimHistoryValue> History() const { return model->History(); }
 
     std::unique_ptr<SharedClock> clock;
+    bool serial = false;
     std::unique_ptr<SimUsbBus> bus;
     std::unique_ptr<SimSerialBridge> bridge;
     SensorModel* model = nullptr;

@@ -194,7 +194,7 @@ private slots:
         PM2_5& w = *rig.window;
         QVERIFY(rig.Settle());
         QCOMPARE(w.m_ChannelCount, 2);
-        QTRY_VERIFY(rig.Offered(1) > 0);
+        QVERIFY(rig.PumpUntil([&] { return rig.Offered(1) > 0; }));
         QCOMPARE(w.m_Plot.mTvocFlag, gas == int(SimGas::Tvoc) ? 1 : 0);
 
         w.ui->radioButtonPA->click();
