@@ -336,8 +336,15 @@ void SimSerialBridge::Unplug()
         std::lock_guard<std::mutex> g(m_Lock);
         m_Connected = false;
     }
-    // Removing the tty closes the pseudo-terminal's far end: the open port hangs up.
     m_Testbed->RemoveDevice(m_SysPath);
+    // umockdev keeps the pseudo-terminal's far end open after the tty is removed, so the program's
+    // port would just go quiet. A pulled bridge hangs the port up: /dev/null takes the far end's
+    // place, which closes it, and umockdev's own close later finds a harmless descriptor.
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, m_Fd);
+        close(null);
+    }
     m_Fd = -1;
 }
 

@@ -6,6 +6,7 @@
 #include "ui_pm2_5.h"
 #include "windowlog.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMessageBox>
 
@@ -136,6 +137,26 @@ void PM2_5::ReleaseRecordData()
 
 void PM2_5::on_actionExit_triggered()
 {
+    // The running download holds the channels: they go once it has returned.
+    if (m_Downloading) {
+        m_ExitAfterDownload = true;
+        m_CodeUsb.CancelHistoryDownload();
+        return;
+    }
     ReleaseRecordData();
     close();
+}
+
+void PM2_5::closeEvent(QCloseEvent* event)
+{
+    // On the serial link a download lets the event loop run, so the window can be closed in the
+    // middle of it. The download is cancelled and the window closes once it has returned, rather
+    // than staying hidden while the download waits out a device that no longer answers.
+    if (m_Downloading) {
+        m_CloseAfterDownload = true;
+        m_CodeUsb.CancelHistoryDownload();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

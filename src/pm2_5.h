@@ -57,6 +57,10 @@ public:
     int m_ChannelCount = 0;
     // A history download is running: the poll is held and the window's commands are disabled.
     bool m_Downloading = false;
+    // Closing or Exit was asked for during a download: the download was cancelled, and the window
+    // closes (after Exit: releases its channels and closes) as soon as the download has returned.
+    bool m_CloseAfterDownload = false;
+    bool m_ExitAfterDownload = false;
 public slots:
     void on_actionExit_triggered();
     void on_actionBinary_triggered();
@@ -81,6 +85,7 @@ public slots:
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void ShowCurve(int index, bool visible);

@@ -71,6 +71,7 @@ void PM2_5::on_actionCollect_historical_data_triggered()
     m_Plot.mTitleDate = Platform_CurrentDateTime();
 
     uint16_t count = 0;
+    m_CodeUsb.m_HistoryCancelled = false;
     if (m_RecordData && m_CurChannel >= 0 && m_CurChannel < m_ChannelCount) {
         DownloadHold hold(*this);
         // An interval of 0 (the device has not told it) is refused by the store: count 0.
@@ -81,4 +82,13 @@ void PM2_5::on_actionCollect_historical_data_triggered()
 
     SetCollectState(false);
     statusBar()->showMessage(tr("Finish reading history data.") + QString::number(count), kFinishMessageMs);
+
+    // Exit or closing the window came during the download and cancelled it.
+    if (m_ExitAfterDownload) {
+        m_ExitAfterDownload = m_CloseAfterDownload = false;
+        on_actionExit_triggered();
+    } else if (m_CloseAfterDownload) {
+        m_CloseAfterDownload = false;
+        close();
+    }
 }

@@ -49,15 +49,20 @@ public:
     // the stream resynchronises; a partial frame at the end waits for more bytes.
     int RxTakeFrame(unsigned char* buffer, int length);
 
+    // The bridge was pulled while the port was open: the port hung up and has been closed.
+    bool IsHungUp() const { return m_HungUp; }
+
     QVector<TAG_T_SPortEntry> m_PortList;
     int m_LinkFlag = -1;
     QSerialPort m_Port;
     int m_RxCount = 0;
     unsigned char* m_RxBuf = nullptr;
+    bool m_HungUp = false;
 
 private:
     void WriteFrame(const unsigned char* message);
     bool SendRequest(unsigned char* message, int length, unsigned char command);
     int FrameStartAt(int candidate) const;
     void RxDrop(int n);
+    void CloseIfHungUp();
 };

@@ -113,8 +113,10 @@ int GSerialPort::ReadBufFromPort(unsigned char* buffer, int length)
     memset(buffer, 0, size_t(length));
 
     QByteArray received;
-    if (m_Port.isOpen())
+    if (m_Port.isOpen()) {
         received = m_Port.readAll();
+        CloseIfHungUp();
+    }
     if (received.isEmpty() && m_RxCount == 0)
         return 0;
     RxAppend(received.constData(), received.size());
@@ -129,4 +131,17 @@ int GSerialPort::ReadBufFromPort(unsigned char* buffer, int length)
         qCDebug(lcSerialRx).noquote() << line.trimmed();
     }
     return RxTakeFrame(buffer, length);
+}
+
+// A pulled bridge hangs the port up: every read then ends at once with end-of-file or EIO, which
+// the port reports as ReadError or ResourceError. Qt keeps watching the dead descriptor, so the
+// event loop would spin on it; the port is closed instead (what was received stays in the FIFO).
+void GSerialPort::CloseIfHungUp()
+{
+    const QSerialPort::SerialPortError error = m_Port.error();
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    qCDebug(lcSerialRx) << "the port hung up:" << m_Port.errorString();
+    m_Port.close();
+    m_HungUp = true;
 }

@@ -87,6 +87,10 @@ public:
     bool ReadHistoryDataOld(int index, int kind);
     // One packet-index request and its wait; true when an 0xAD answer ended the wait.
     bool AskOneHisData(int index, int packet, int gasIsTvoc, int kind);
+    // Ends a running download at its next wait (the window calls it from the event loop that a
+    // serial download lets run). A cancelled download, and every one after it until the caller
+    // clears m_HistoryCancelled, reports failure.
+    void CancelHistoryDownload() { m_HistoryCancelled = true; }
 
     static void SetCheckSum(unsigned char* message);
 
@@ -107,6 +111,7 @@ public:
     unsigned char m_Message[100] = {};
     int m_HisPacketCount = 0;     // 0xAD answers decoded since the current download began
     bool m_PM10Downloaded = false; // the last download fetched the PM10 history (kind 5)
+    bool m_HistoryCancelled = false;
 
 private:
     unsigned char DecodeMeasurement(int index, const unsigned char* msg, TAG_T_SPM25Data* out);
@@ -118,6 +123,8 @@ private:
     void CloseSecondaryGroup();
     void BeginHistoryDownload(int kind);
     bool WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs);
-    // The USB link is active and the device has left the bus.
-    bool UsbDeviceGone(int index) const;
+    // The device has left: off the USB bus, or its serial bridge hung up.
+    bool LinkGone(int index) const;
+    // The download cannot go on: the device has left or the download was cancelled.
+    bool HistoryStopped(int index) const;
 };

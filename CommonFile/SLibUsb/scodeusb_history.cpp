@@ -162,9 +162,12 @@ unsigned char SCodeUsb::DecodeOldHistoryPacket(const unsigned char* msg)
 
 bool SCodeUsb::ReadHistoryData(int index, int kind, int gasIsTvoc)
 {
-    if (UsesOldHistoryFormat(m_TypeCode))
-        return ReadHistoryDataOld(index, kind);
-    return ReadHistoryDataNew(index, kind, gasIsTvoc);
+    if (m_HistoryCancelled)
+        return false;
+    const bool ok = UsesOldHistoryFormat(m_TypeCode) ? ReadHistoryDataOld(index, kind)
+                                                     : ReadHistoryDataNew(index, kind, gasIsTvoc);
+    // A cancelled download hands over nothing: what arrived before is not a history.
+    return ok && !m_HistoryCancelled;
 }
 
 // A download's arrays hold only what that download received. The one exception: the PM10
@@ -205,10 +208,11 @@ bool SCodeUsb::ReadHistoryDataNew(int index, int kind, int gasIsTvoc)
     qCDebug(lcHistory, "m_5MinutesCount=%d,mDataHalfHourCountFlash=%d,m_RealPM25Count=%d",
             m_5MinutesCount, packets, m_RealPM25Count);
     for (int i = 1; i < packets; ++i) {
-        // A device pulled off the bus answers no more: the download ends with what it has,
-        // instead of waiting out every remaining packet.
-        if (UsbDeviceGone(index)) {
-            qCDebug(lcHistory) << "history: the device is gone after" << i << "packets";
+        // A device pulled off the bus or a bridge that hung up answers no more: the download
+        // ends with what it has, instead of waiting out every remaining packet. A cancelled
+        // one ends too.
+        if (HistoryStopped(index)) {
+            qCDebug(lcHistory) << "history: stopped after" << i << "packets";
             break;
         }
         qCDebug(lcHistory, "m_5MinutesCount=%d,i=%d,mDataHalfHourCountFlash=%d", m_5MinutesCount, i,
@@ -219,9 +223,14 @@ bool SCodeUsb::ReadHistoryDataNew(int index, int kind, int gasIsTvoc)
     return true;
 }
 
-bool SCodeUsb::UsbDeviceGone(int index) const
+bool SCodeUsb::LinkGone(int index) const
 {
-    return !IsSerialActive() && IsDeviceGone(index);
+    return IsSerialActive() ? m_Serial.IsHungUp() : IsDeviceGone(index);
+}
+
+bool SCodeUsb::HistoryStopped(int index) const
+{
+    return m_HistoryCancelled || LinkGone(index);
 }
 
 bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)
@@ -242,7 +251,7 @@ bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)
         qCDebug(lcHistory, "mResult=%d", result);
         if (result == kResultHistory)
             return true;
-        if (UsbDeviceGone(index))
+        if (HistoryStopped(index))
             return false;
     }
     return false;
@@ -256,7 +265,7 @@ bool SCodeUsb::WaitForOldPacket(int index, int packet, int kind, int attempts, i
         Platform_SleepMs(sleepMs);
         if (ReadPM25Data(index, &discarded) == kResultOldHistory)
             return true;
-        if (UsbDeviceGone(index))
+        if (HistoryStopped(index))
             return false;
     }
     return false;
