@@ -1,0 +1,223 @@
+// Faults during "Collect historical data", end to end through the real window: history answers
+// dropped or delayed past the wait for them, and the device leaving in the middle of the
+// download, on the emulated USB bus and behind the emulated serial bridge.
+#include "faulttest.h"
+
+#include <QElapsedTimer>
+
+#include <QtTest>
+
+namespace {
+
+constexpr int kMemory = 72; // six groups of twelve values, 18 packets per kind
+
+SensorConfig Lv51()
+{
+    SensorConfig config = Sensor(130, "LV51", FaultRamp());
+    config.historyCount = kMemory;
+    return config;
+}
+
+int Requests(SensorModel* model, int kind)
+{
+    int n = 0;
+    for (const SimRequest& r : model->Requests()) {
+        if (r.frame[2] == 0xAD && r.frame[4] == kind)
+            ++n;
+    }
+    return n;
+}
+
+QString Finished(int count)
+{
+    return QStringLiteral("Finish reading history data.") + QString::number(count);
+}
+
+// Empty when the history store holds exactly these values of the device's memory, each with its
+// own PM10 value and time.
+QString HoldsMemory(const GRecordChannel& channel, const std::vector<SimHistoryValue>& memory,
+                    const std::vector<int>& indexes)
+{
+    const _STracFile* t = channel.m_pHisData->m_pTrac;
+    if (t->used != int(indexes.size()) || channel.m_HisTimes.size() != int(indexes.size()))
+        return QStringLiteral("%1 values, %2 times, expected %3").arg(t->used).arg(channel.m_HisTimes.size()).arg(indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const SimHistoryValue& v = memory[size_t(indexes[i])];
+        if (t->records[i].value1 != v.pm25 || t->records[i].value2 != v.pm10 || int64_t(channel.m_HisTimes[int(i)]) != v.time)
+            return QStringLiteral("value %1 is not memory value %2").arg(i).arg(indexes[i]);
+    }
+    return QString();
+}
+
+std::vector<int> Range(int first, int last)
+{
+    std::vector<int> v;
+    for (int i = first; i <= last; ++i)
+        v.push_back(i);
+    return v;
+}
+
+} // namespace
+
+class TestFaultsHistory : public QObject {
+    Q_OBJECT
+
+    // A first, complete download: the history store that a failed one must leave alone.
+    static bool FirstDownload(Rig& rig, const std::vector<SimHistoryValue>& memory)
+    {
+        rig.window->ui->actionCollect_historical_data->trigger();
+        return StatusText(*rig.window) == Finished(kMemory) && HoldsMemory(rig.Channel(0), memory, Range(0, kMemory - 1)).isEmpty();
+    }
+
+private slots:
+    void initTestCase() { Vostral_InitResources(); }
+
+    // The device leaves after ten PM2.5 or ten PM10 answers. The download ends there instead of
+    // waiting out the packets left. Cut short in the PM2.5 history it keeps the whole groups that
+    // arrived, each value with its PM10 value and time; cut short in the PM10 history, which comes
+    // first, it hands over nothing and the channel stays as it was, its earlier history
+    // unchanged. The live store took nothing meanwhile and lost nothing.
+    void deviceGoneMidDownload_data()
+    {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("usb, in the PM2.5 history") << Link::Usb << 1;
+        QTest::newRow("usb, in the PM10 history") << Link::Usb << 5;
+        QTest::newRow("serial, in the PM2.5 history") << Link::Serial << 1;
+        QTest::newRow("serial, in the PM10 history") << Link::Serial << 5;
+    }
+    void deviceGoneMidDownload()
+    {
+        QFETCH(Link, link);
+        QFETCH(int, kind);
+        Rig rig(link, Lv51());
+        RIG_READY(rig);
+        PM2_5& w = *rig.window;
+        w.on_actionEnglish_triggered();
+        QVERIFY(rig.Settle());
+        const std::vector<SimHistoryValue> memory = rig.History();
+        QVERIFY(FirstDownload(rig, memory));
+        w.ui->actionCollection->trigger();
+        QVERIFY(rig.NextReading());
+        GRecordChannel& channel = rig.Channel(0);
+        const StoreContents live = Contents(channel.m_pRealTime);
+        const StoreContents history = Contents(channel.m_pHisData);
+        const int before = Requests(rig.model, kind);
+
+        int64_t goneAtMs = -1;
+        QElapsedTimer sinceGone;
+        rig.clock->onSleep = [&] {
+            if (goneAtMs >= 0 || Requests(rig.model, kind) - before < 10)
+                return;
+            goneAtMs = rig.clock->Now();
+            sinceGone.start();
+            if (rig.bridge)
+                rig.bridge->Unplug();
+            else
+                rig.bus->Devices().front()->Unplug();
+        };
+        w.ui->actionCollect_historical_data->trigger();
+        rig.clock->onSleep = nullptr;
+        QVERIFY(goneAtMs >= 0);
+        // Ended at once: not 50 waits for each packet left.
+        QVERIFY2(rig.clock->Now() - goneAtMs <= 100, qPrintable(QString::number(rig.clock->Now() - goneAtMs)));
+        QVERIFY2(sinceGone.elapsed() < 1500, qPrintable(QString::number(sinceGone.elapsed())));
+        QCOMPARE(Requests(rig.model, kind) - before, 10);
+
+        if (kind == 1) {
+            QCOMPARE(StatusText(w), Finished(36));
+            const QString held = HoldsMemory(channel, memory, Range(0, 35));
+            QVERIFY2(held.isEmpty(), qPrintable(held));
+            QCOMPARE(channel.m_pCurrent, channel.m_pHisData);
+        } else {
+            QCOMPARE(StatusText(w), Finished(0));
+            VERIFY_KEPT(history, Contents(channel.m_pHisData), false);
+            QCOMPARE(channel.m_pCurrent, channel.m_pRealTime);
+        }
+        QCOMPARE(w.ui->labelType->text(), QStringLiteral("History Data"));
+        VERIFY_KEPT(live, Contents(channel.m_pRealTime), false);
+        QVERIFY(!w.m_Downloading);
+        QVERIFY(w.ui->actionCollect_historical_data->isEnabled());
+    }
+
+    // Every answer comes late. Within the wait for it (50 attempts 30 ms apart) the download is
+    // whole; past it, packet 0 is given up and nothing is handed over. The late answer that then
+    // reaches an ordinary poll changes no store, and the live readings go on.
+    void answersDelayed_data()
+    {
+        QTest::addColumn<Link>("link");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("count");
+        QTest::newRow("usb, 1000 ms") << Link::Usb << 1000 << kMemory;
+        QTest::newRow("usb, 1600 ms") << Link::Usb << 1600 << 0;
+        QTest::newRow("serial, 1600 ms") << Link::Serial << 1600 << 0;
+    }
+    void answersDelayed()
+    {
+        QFETCH(Link, link);
+        QFETCH(int, delayMs);
+        QFETCH(int, count);
+        Rig rig(link, Lv51());
+        RIG_READY(rig);
+        PM2_5& w = *rig.window;
+        w.on_actionEnglish_triggered();
+        QVERIFY(rig.Settle());
+        const std::vector<SimHistoryValue> memory = rig.History();
+        GRecordChannel& channel = rig.Channel(0);
+        const StoreContents live = Contents(channel.m_pRealTime);
+        const StoreContents history = Contents(channel.m_pHisData);
+
+        rig.model->SetAnswerDelayMs(delayMs);
+        w.ui->actionCollect_historical_data->trigger();
+        QCOMPARE(StatusText(w), Finished(count));
+        if (count > 0) {
+            const QString held = HoldsMemory(channel, memory, Range(0, count - 1));
+            QVERIFY2(held.isEmpty(), qPrintable(held));
+            QCOMPARE(channel.m_pCurrent, channel.m_pHisData);
+        } else {
+            QCOMPARE(Requests(rig.model, 5), 1);
+            QCOMPARE(Requests(rig.model, 1), 0);
+            QCOMPARE(channel.m_pCurrent, channel.m_pRealTime);
+            VERIFY_KEPT(history, Contents(channel.m_pHisData), false);
+        }
+        // The late answer arrives; the readings go on.
+        w.ui->actionCollection->trigger();
+        if (!rig.serial)
+            rig.clock->Advance(delayMs);
+        rig.Pump(link == Link::Serial ? delayMs : 400);
+        QVERIFY(rig.NextReading());
+        QVERIFY(NewestRecordIs(channel.m_pRealTime, rig.model->LastMeasurement()));
+        VERIFY_KEPT(live, Contents(channel.m_pRealTime), true);
+        if (count == 0)
+            VERIFY_KEPT(history, Contents(channel.m_pHisData), false);
+    }
+
+    // Answers that never come: the packet is waited for, then skipped. A group whose closing
+    // packet is lost adds nothing, every other value keeps its own PM10 value and time.
+    void droppedAnswers_data()
+    {
+        QTest::addColumn<Link>("link");
+        QTest::newRow("usb") << Link::Usb;
+        QTest::newRow("serial") << Link::Serial;
+    }
+    void droppedAnswers()
+    {
+        QFETCH(Link, link);
+        Rig rig(link, Lv51());
+        RIG_READY(rig);
+        PM2_5& w = *rig.window;
+        w.on_actionEnglish_triggered();
+        QVERIFY(rig.Settle());
+        const std::vector<SimHistoryValue> memory = rig.History();
+        // The last packet (17) is lost in both histories, PM10 first and then PM2.5.
+        rig.model->DropHistoryPackets({17, 17});
+        w.ui->actionCollect_historical_data->trigger();
+        QCOMPARE(StatusText(w), Finished(kMemory - 12));
+        const QString held = HoldsMemory(rig.Channel(0), memory, Range(0, kMemory - 13));
+        QVERIFY2(held.isEmpty(), qPrintable(held));
+        QCOMPARE(Requests(rig.model, 1), kMemory / 4);
+    }
+};
+
+QTEST_MAIN(TestFaultsHistory)
+#include "test_faults_history.moc"
