@@ -3,7 +3,6 @@
 // download, on the emulated USB bus and behind the emulated serial bridge.
 #include "faulttest.h"
 
-#include <QElapsedTimer>
 
 #include <QtTest>
 
@@ -105,12 +104,10 @@ private slots:
         const int before = Requests(rig.model, kind);
 
         int64_t goneAtMs = -1;
-        QElapsedTimer sinceGone;
         rig.clock->onSleep = [&] {
             if (goneAtMs >= 0 || Requests(rig.model, kind) - before < 10)
                 return;
             goneAtMs = rig.clock->Now();
-            sinceGone.start();
             if (rig.bridge)
                 rig.bridge->Unplug();
             else
@@ -121,7 +118,6 @@ private slots:
         QVERIFY(goneAtMs >= 0);
         // Ended at once: not 50 waits for each packet left.
         QVERIFY2(rig.clock->Now() - goneAtMs <= 100, qPrintable(QString::number(rig.clock->Now() - goneAtMs)));
-        QVERIFY2(sinceGone.elapsed() < 1500, qPrintable(QString::number(sinceGone.elapsed())));
         QCOMPARE(Requests(rig.model, kind) - before, 10);
 
         if (kind == 1) {
