@@ -324,6 +324,23 @@ void SimSerialBridge::InsertGarbage(const std::vector<uint8_t>& bytes)
     m_Garbage.insert(m_Garbage.end(), bytes.begin(), bytes.end());
 }
 
+void SimSerialBridge::UnplugAndHangUp()
+{
+    const int farEnd = m_Fd;
+    Unplug();
+    if (farEnd < 0)
+        return;
+    // umockdev keeps the pseudo-terminal's far end open after the tty is removed. An empty pipe
+    // takes its place, which closes it, so the program's port hangs up; umockdev's own close
+    // later finds a harmless descriptor.
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) == 0) {
+        dup3(pipeEnds[0], farEnd, O_CLOEXEC);
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+    }
+}
+
 void SimSerialBridge::Unplug()
 {
     if (m_Fd < 0 || m_Unplugged->exchange(true))
@@ -336,15 +353,8 @@ void SimSerialBridge::Unplug()
         std::lock_guard<std::mutex> g(m_Lock);
         m_Connected = false;
     }
+    // Removing the tty closes the pseudo-terminal's far end: the open port hangs up.
     m_Testbed->RemoveDevice(m_SysPath);
-    // umockdev keeps the pseudo-terminal's far end open after the tty is removed, so the program's
-    // port would just go quiet. A pulled bridge hangs the port up: /dev/null takes the far end's
-    // place, which closes it, and umockdev's own close later finds a harmless descriptor.
-    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, m_Fd);
-        close(null);
-    }
     m_Fd = -1;
 }
 

@@ -60,8 +60,12 @@ public:
     void LoseBytes(int n, int after = 0);
     void CorruptBytes(int n, uint8_t mask = 0xFF);
     void InsertGarbage(const std::vector<uint8_t>& bytes);   // sent before the next frame
-    // The bridge is pulled: the port hangs up and the device stops.
+    // The bridge is pulled: the device stops and the port disappears from the list. umockdev
+    // leaves the pseudo-terminal's far end open, so the open port just goes quiet.
     void Unplug();
+    // The same, and the open port hangs up as a real one does (its reads end at once). Qt may
+    // then list the dead port again under umockdev: tests of discovery use Unplug.
+    void UnplugAndHangUp();
 
     bool ClientConnected() const;
     // Distinct line-setting violations seen while the port was open, in order of discovery.

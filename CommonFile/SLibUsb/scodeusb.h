@@ -38,6 +38,7 @@ enum {
 
 enum {
     kHistoryValues = 4032, // values per history array
+    kHistoryGroups = 342,  // groups of three packets that packet numbers 0..1023 can name
 };
 
 // Two lowercase hex digits per byte, no separators (0x01 0xAB -> "01ab").
@@ -119,12 +120,22 @@ private:
     unsigned char DecodeSerialNumber(int index, const unsigned char* msg);
     unsigned char DecodeHistoryPacket(const unsigned char* msg);
     unsigned char DecodeOldHistoryPacket(const unsigned char* msg);
-    void ClosePrimaryGroup();
-    void CloseSecondaryGroup();
+    void ClosePrimaryGroup(int group);
+    void CloseSecondaryGroup(int group);
+    void PairPM10WithPrimary();
     void BeginHistoryDownload(int kind);
     bool WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs);
     // The device has left: off the USB bus, or its serial bridge hung up.
     bool LinkGone(int index) const;
+
+    // Where the values came from, so that the PM10 history is paired with the primary history by
+    // group and slot (that is, by time) even when a group of one of them was lost on the way:
+    // group x 12 + slot of each value in mp_HistoryData, and the first index and the length of
+    // each group's values in mp_PM10HistoryData (start -1: the group did not arrive).
+    uint16_t m_HistorySlots[kHistoryValues] = {};
+    int16_t m_PM10GroupStart[kHistoryGroups] = {};
+    uint8_t m_PM10GroupLength[kHistoryGroups] = {};
+    bool m_PairWithPM10 = false; // the running primary download follows a PM10 download
     // The download cannot go on: the device has left or the download was cancelled.
     bool HistoryStopped(int index) const;
 };

@@ -90,18 +90,19 @@ unsigned char SCodeUsb::DecodeHistoryPacket(const unsigned char* msg)
         m_5MinutesCount = uint16_t(std::min(rounded, kLargestRoundedCount));
     }
     const int r = packet % kPacketsPerGroup;
+    const int group = packet / kPacketsPerGroup;
     switch (msg[4]) {
     case kEchoPrimary:
         if (r == 0)
             m_GroupTime = Frame_DWord(msg, 5);
         FillGroup(PM25_hist, msg, r);
         if (r == 2)
-            ClosePrimaryGroup();
+            ClosePrimaryGroup(group);
         break;
     case kEchoPM10:
         FillGroup(PM10_hist, msg, r);
         if (r == 2)
-            CloseSecondaryGroup();
+            CloseSecondaryGroup(group);
         break;
     case kEchoCleared:
         return kResultCleared;
@@ -116,7 +117,7 @@ unsigned char SCodeUsb::DecodeHistoryPacket(const unsigned char* msg)
     return kResultHistory;
 }
 
-void SCodeUsb::ClosePrimaryGroup()
+void SCodeUsb::ClosePrimaryGroup(int group)
 {
     for (int k = kGroupSlots - 1; k >= 0; --k)
         qCDebug(lcHistory, "DecodePM25ReadData:PM25_hist[%d]=%d\n", k, PM25_hist[k]);
@@ -130,6 +131,7 @@ void SCodeUsb::ClosePrimaryGroup()
             break;
         const uint32_t stamp = groupTime - uint32_t(last) * kValueSpacingSec + uint32_t(j + 1) * kValueSpacingSec;
         mp_HistoryData[m_RealPM25Count] = PM25_hist[j];
+        m_HistorySlots[m_RealPM25Count] = uint16_t(group * kGroupSlots + j);
         qCDebug(lcHistory, "DecodePM25ReadData:mp_HistoryData[%d]=%d\n", m_RealPM25Count, PM25_hist[j]);
         ++m_RealPM25Count;
         mTimeSecList.append(stamp);
@@ -138,11 +140,30 @@ void SCodeUsb::ClosePrimaryGroup()
     }
 }
 
-void SCodeUsb::CloseSecondaryGroup()
+void SCodeUsb::CloseSecondaryGroup(int group)
 {
     const int last = LastFilledSlot(PM10_hist);
+    if (last >= 0 && m_RealPM10Count < kHistoryValues) {
+        m_PM10GroupStart[group] = int16_t(m_RealPM10Count);
+        m_PM10GroupLength[group] = uint8_t(std::min(last + 1, kHistoryValues - int(m_RealPM10Count)));
+    }
     for (int j = 0; j <= last && m_RealPM10Count < kHistoryValues; ++j)
         mp_PM10HistoryData[m_RealPM10Count++] = PM10_hist[j];
+}
+
+// After a lost group the two histories no longer line up value for value: each primary value
+// takes the PM10 value of its own group and slot, and none (0) when that PM10 group was lost.
+void SCodeUsb::PairPM10WithPrimary()
+{
+    uint16_t paired[kHistoryValues] = {};
+    for (int i = 0; i < m_RealPM25Count; ++i) {
+        const int group = m_HistorySlots[i] / kGroupSlots;
+        const int slot = m_HistorySlots[i] % kGroupSlots;
+        if (group < kHistoryGroups && m_PM10GroupStart[group] >= 0 && slot < m_PM10GroupLength[group])
+            paired[i] = mp_PM10HistoryData[m_PM10GroupStart[group] + slot];
+    }
+    memcpy(mp_PM10HistoryData, paired, sizeof paired);
+    m_RealPM10Count = m_RealPM25Count;
 }
 
 unsigned char SCodeUsb::DecodeOldHistoryPacket(const unsigned char* msg)
@@ -187,7 +208,10 @@ void SCodeUsb::BeginHistoryDownload(int kind)
         memset(mp_PM10HistoryData, 0, sizeof mp_PM10HistoryData);
         memset(PM10_hist, 0, sizeof PM10_hist);
         m_RealPM10Count = 0;
+        std::fill(std::begin(m_PM10GroupStart), std::end(m_PM10GroupStart), int16_t(-1));
+        memset(m_PM10GroupLength, 0, sizeof m_PM10GroupLength);
     }
+    m_PairWithPM10 = keepPM10;
     m_5MinutesCount = 0;
     m_HisPacketCount = 0;
 }
@@ -219,6 +243,8 @@ bool SCodeUsb::ReadHistoryDataNew(int index, int kind, int gasIsTvoc)
                 packets);
         AskOneHisData(index, i, gasIsTvoc, kind);
     }
+    if (m_PairWithPM10)
+        PairPM10WithPrimary();
     m_PM10Downloaded = kind == kKindPM10;
     return true;
 }

@@ -56,7 +56,7 @@ private slots:
                 });
             }
             if (closedAtMs >= 0 && rig.clock->Now() - closedAtMs > 3000)
-                rig.bridge->Unplug();
+                rig.bridge->UnplugAndHangUp();
         };
         w.ui->actionCollect_historical_data->trigger();
         rig.clock->onSleep = nullptr;

@@ -109,7 +109,7 @@ private slots:
                 return;
             goneAtMs = rig.clock->Now();
             if (rig.bridge)
-                rig.bridge->Unplug();
+                rig.bridge->UnplugAndHangUp();
             else
                 rig.bus->Devices().front()->Unplug();
         };
@@ -212,6 +212,37 @@ private slots:
         const QString held = HoldsMemory(rig.Channel(0), memory, Range(0, kMemory - 13));
         QVERIFY2(held.isEmpty(), qPrintable(held));
         QCOMPARE(Requests(rig.model, 1), kMemory / 4);
+    }
+
+    // A PM10 answer lost on the way: the PM10 history misses that group, while the PM2.5
+    // history that follows is whole. The values are paired by their time, so every PM2.5 value
+    // keeps its own PM10 value, and the values of the lost group have none (0).
+    void lostPM10GroupLeavesThePairsInPlace_data()
+    {
+        QTest::addColumn<Link>("link");
+        QTest::newRow("usb") << Link::Usb;
+        QTest::newRow("serial") << Link::Serial;
+    }
+    void lostPM10GroupLeavesThePairsInPlace()
+    {
+        QFETCH(Link, link);
+        Rig rig(link, Lv51());
+        RIG_READY(rig);
+        PM2_5& w = *rig.window;
+        w.on_actionEnglish_triggered();
+        QVERIFY(rig.Settle());
+        const std::vector<SimHistoryValue> memory = rig.History();
+        rig.model->DropHistoryPackets({5}); // the PM10 history's second group loses its last packet
+        w.ui->actionCollect_historical_data->trigger();
+        QCOMPARE(StatusText(w), Finished(kMemory));
+        const _STracFile* t = rig.Channel(0).m_pHisData->m_pTrac;
+        QCOMPARE(t->used, kMemory);
+        for (int i = 0; i < kMemory; ++i) {
+            const SimHistoryValue& v = memory[size_t(i)];
+            QCOMPARE(t->records[i].value1, v.pm25);
+            QCOMPARE(int(t->records[i].value2), i >= 12 && i < 24 ? 0 : int(v.pm10));
+            QCOMPARE(int64_t(rig.Channel(0).m_HisTimes[i]), v.time);
+        }
     }
 };
 
