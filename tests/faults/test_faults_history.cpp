@@ -214,33 +214,48 @@ private slots:
         QCOMPARE(Requests(rig.model, 1), kMemory / 4);
     }
 
-    // A PM10 answer lost on the way: the PM10 history misses that group, while the PM2.5
-    // history that follows is whole. The values are paired by their time, so every PM2.5 value
-    // keeps its own PM10 value, and the values of the lost group have none (0).
-    void lostPM10GroupLeavesThePairsInPlace_data()
+    // A history answer lost on the way: one of the two histories misses the second group (its
+    // closing packet is lost), the other is whole. The two are paired by their time, so every
+    // PM2.5 value keeps its own PM10 value; the values of a lost PM10 group have none (0), a
+    // lost PM2.5 group is left out with its PM10 values.
+    void lostGroupLeavesThePairsInPlace_data()
     {
         QTest::addColumn<Link>("link");
-        QTest::newRow("usb") << Link::Usb;
-        QTest::newRow("serial") << Link::Serial;
+        QTest::addColumn<int>("lostKind");
+        QTest::newRow("usb, PM10 group lost") << Link::Usb << 5;
+        QTest::newRow("usb, PM2.5 group lost") << Link::Usb << 1;
+        QTest::newRow("serial, PM10 group lost") << Link::Serial << 5;
+        QTest::newRow("serial, PM2.5 group lost") << Link::Serial << 1;
     }
-    void lostPM10GroupLeavesThePairsInPlace()
+    void lostGroupLeavesThePairsInPlace()
     {
         QFETCH(Link, link);
+        QFETCH(int, lostKind);
         Rig rig(link, Lv51());
         RIG_READY(rig);
         PM2_5& w = *rig.window;
         w.on_actionEnglish_triggered();
         QVERIFY(rig.Settle());
         const std::vector<SimHistoryValue> memory = rig.History();
-        rig.model->DropHistoryPackets({5}); // the PM10 history's second group loses its last packet
+        // Packet 5 closes the second group; the PM10 history is asked for first.
+        bool armed = false;
+        rig.clock->onSleep = [&] {
+            if (!armed && Requests(rig.model, lostKind) > 0) {
+                armed = true;
+                rig.model->DropHistoryPackets({5});
+            }
+        };
         w.ui->actionCollect_historical_data->trigger();
-        QCOMPARE(StatusText(w), Finished(kMemory));
+        rig.clock->onSleep = nullptr;
+        const int count = lostKind == 5 ? kMemory : kMemory - 12;
+        QCOMPARE(StatusText(w), Finished(count));
         const _STracFile* t = rig.Channel(0).m_pHisData->m_pTrac;
-        QCOMPARE(t->used, kMemory);
-        for (int i = 0; i < kMemory; ++i) {
-            const SimHistoryValue& v = memory[size_t(i)];
+        QCOMPARE(t->used, count);
+        for (int i = 0; i < count; ++i) {
+            const int m = lostKind == 1 && i >= 12 ? i + 12 : i; // the memory value stored at i
+            const SimHistoryValue& v = memory[size_t(m)];
             QCOMPARE(t->records[i].value1, v.pm25);
-            QCOMPARE(int(t->records[i].value2), i >= 12 && i < 24 ? 0 : int(v.pm10));
+            QCOMPARE(int(t->records[i].value2), lostKind == 5 && m >= 12 && m < 24 ? 0 : int(v.pm10));
             QCOMPARE(int64_t(rig.Channel(0).m_HisTimes[i]), v.time);
         }
     }
