@@ -127,6 +127,8 @@ private:
     bool WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs);
     // The device has left: off the USB bus, or its serial bridge hung up.
     bool LinkGone(int index) const;
+    // The download cannot go on: the device has left or the download was cancelled.
+    bool HistoryStopped(int index) const;
 
     // Where the values came from, so that the PM10 history is paired with the primary history by
     // group and slot (that is, by time) even when a group of one of them was lost on the way:
@@ -136,6 +138,4 @@ private:
     int16_t m_PM10GroupStart[kHistoryGroups] = {};
     uint8_t m_PM10GroupLength[kHistoryGroups] = {};
     bool m_PairWithPM10 = false; // the running primary download follows a PM10 download
-    // The download cannot go on: the device has left or the download was cancelled.
-    bool HistoryStopped(int index) const;
 };
