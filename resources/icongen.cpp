@@ -1,5 +1,6 @@
 // Draws every icon of the program at build time, each at 32 px and at 64 px (the "@2x" file that
-// QIcon picks up on high-DPI screens). All drawings are made here with QPainter on a 32-unit grid.
+// QIcon picks up on high-DPI screens), the message-box symbols also at 128 px ("@4x"). All
+// drawings are made here with QPainter on a 32-unit grid.
 //
 // Usage: vostral-icongen <output folder>
 #include <QDir>
@@ -222,6 +223,64 @@ void DrawPlay(QPainter& p)
     p.drawPolygon(triangle);
 }
 
+// The message boxes' symbols. Qt's own fallbacks are 32 px bitmaps that turn blocky on a
+// high-DPI screen wherever the desktop's icon theme does not supply them.
+
+// A yellow warning triangle with an exclamation mark.
+void DrawWarning(QPainter& p)
+{
+    QPainterPath triangle;
+    triangle.moveTo(16, 2.5);
+    triangle.lineTo(30.5, 28.5);
+    triangle.lineTo(1.5, 28.5);
+    triangle.closeSubpath();
+    p.setPen(Outline(QColor(120, 90, 0), 1.6));
+    p.setBrush(QColor(250, 205, 30));
+    p.drawPath(triangle);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(30, 30, 30));
+    QPolygonF bar;
+    bar << QPointF(14.2, 10) << QPointF(17.8, 10) << QPointF(17, 21) << QPointF(15, 21);
+    p.drawPolygon(bar);
+    p.drawEllipse(QPointF(16, 24.6), 1.9, 1.9);
+}
+
+void DrawRoundSign(QPainter& p, const QColor& fill, const QColor& rim)
+{
+    QRadialGradient shade(QPointF(12, 10), 18);
+    shade.setColorAt(0, fill.lighter(135));
+    shade.setColorAt(1, fill);
+    p.setPen(Outline(rim, 1.4));
+    p.setBrush(shade);
+    p.drawEllipse(QPointF(16, 16), 14, 14);
+}
+
+// A blue disc with a white "i".
+void DrawInformation(QPainter& p)
+{
+    DrawRoundSign(p, QColor(40, 110, 200), QColor(15, 55, 120));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16, 9.2), 2.2, 2.2);
+    p.drawRoundedRect(QRectF(14.1, 13, 3.8, 12.5), 0.8, 0.8);
+}
+
+// A blue disc with a white question mark.
+void DrawQuestion(QPainter& p)
+{
+    DrawRoundSign(p, QColor(40, 110, 200), QColor(15, 55, 120));
+    QPainterPath hook;
+    hook.moveTo(11.5, 12);
+    hook.cubicTo(11.5, 6.5, 20.5, 6.5, 20.5, 12);
+    hook.cubicTo(20.5, 15.5, 16, 15.5, 16, 19.5);
+    p.setPen(QPen(Qt::white, 3.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(hook);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16, 24.5), 2.1, 2.1);
+}
+
 // The program: a rounded tile with drifting particles and a concentration curve.
 void DrawApplication(QPainter& p)
 {
@@ -335,12 +394,24 @@ int main(int argc, char** argv)
         {"save", ".png", DrawFloppy},        {"Execl", ".bmp", DrawSheet},
         {"Pause", ".bmp", DrawPause},        {"Play", ".bmp", DrawPlay},
         {"vostral-monitor", ".png", DrawApplication},
+        {"msg-warning", ".png", DrawWarning}, {"msg-information", ".png", DrawInformation},
+        {"msg-question", ".png", DrawQuestion},
     };
     for (const auto& icon : icons) {
         const QString base = QString::fromLatin1(icon.base);
         const QString suffix = QString::fromLatin1(icon.suffix);
         if (!Save(Render(icon.draw, 32), out.filePath(base + suffix)) ||
             !Save(Render(icon.draw, 64), out.filePath(base + QLatin1String("@2x") + suffix)))
+            return 1;
+    }
+    // The message boxes ask for about 48 px (more on a dense screen); at 200 % a 128 px drawing
+    // is scaled down to the box's size instead of a smaller one being scaled up.
+    const struct {
+        const char* base;
+        Drawing draw;
+    } symbols[] = {{"msg-warning", DrawWarning}, {"msg-information", DrawInformation}, {"msg-question", DrawQuestion}};
+    for (const auto& symbol : symbols) {
+        if (!Save(Render(symbol.draw, 128), out.filePath(QLatin1String(symbol.base) + QLatin1String("@4x.png"))))
             return 1;
     }
     // A large rendering of the program icon, for the window icon on large screens.

@@ -1,3 +1,4 @@
+#include "messageiconstyle.h"
 #include "pm2_5.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char* argv[])
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     Vostral_InitResources();
+    MessageIconStyle_Install();
     QIcon icon(QStringLiteral(":/icons/Icons/vostral-monitor.png"));
     icon.addFile(QStringLiteral(":/icons/Icons/vostral-monitor-256.png"));
     app.setWindowIcon(icon);
