@@ -87,14 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
-    // Every record reaches the series, its values whole numbers of the scale.
+    // Every record reaches the series: particulate values as whole ug/m3, gas values in mg/m3
+    // with their thousandths.
     const _STracFile* t = store.m_pTrac;
-    const int scale = gas ? 1000 : 10;
     FUZZ_CHECK(s->m_DataCount == t->count);
     FUZZ_CHECK(s->m_DataSecUnit == t->sec_per_record);
     for (int i = 0; i < t->count; ++i) {
-        FUZZ_CHECK(s->m_pValue1[i] == t->records[i].value1 / scale);
-        FUZZ_CHECK(s->m_pValue2[i] == t->records[i].value2 / scale);
+        const _STracRecord& r = t->records[i];
+        FUZZ_CHECK(s->m_pValue1[i] == (gas ? r.value1 / 1000.0 : double(r.value1 / 10)));
+        FUZZ_CHECK(s->m_pValue2[i] == (gas ? r.value2 / 1000.0 : double(r.value2 / 10)));
     }
 
     store.UpdateStartFields();

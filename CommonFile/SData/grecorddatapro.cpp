@@ -79,12 +79,15 @@ bool GRecordDataPro::RecordDataToRealData2(int gas)
     RealData_Clear(m_pRealData);
     m_pRealData->m_DataSecUnit = secPerRecord;
     m_pRealData->m_ShowChanged = 1;
-    // File values enter the series as whole numbers (the history path keeps fractions).
-    const int scale = gas ? 1000 : 10;
+    // Particulate values enter the series as whole ug/m3 (tenths dropped). Gas values keep their
+    // thousandths: a formaldehyde or TVOC reading lies mostly below 1 mg/m3, and a whole number
+    // would show every such record of a file as 0.
     const int n = m_pTrac->records ? std::min(m_pTrac->count, m_pTrac->records_capacity) : 0;
     for (int i = 0; i < n; ++i) {
         const _STracRecord& r = m_pTrac->records[i];
-        RealData_Add(m_pRealData, r.value1 / scale, r.value2 / scale, secPerRecord, m_pRealData->org_pts);
+        const double v1 = gas ? r.value1 / 1000.0 : double(r.value1 / 10);
+        const double v2 = gas ? r.value2 / 1000.0 : double(r.value2 / 10);
+        RealData_Add(m_pRealData, v1, v2, secPerRecord, m_pRealData->org_pts);
     }
     qCDebug(lcRecords, "GRecordDataPro::m_DataSecUnit=%d", m_pRealData->m_DataSecUnit);
     return true;

@@ -240,8 +240,11 @@ private slots:
 
         GRecordDataPro gas;
         QVERIFY(gas.OpenBinFile(path, 1));
-        QCOMPARE(gas.m_pRealData->m_pValue1[1], 0.0); // below 1 mg/m3 shows as 0
+        // Gas values keep their thousandths: 0.999 mg/m3 must not open as 0.
+        QCOMPARE(gas.m_pRealData->m_pValue1[0], 0.355);
+        QCOMPARE(gas.m_pRealData->m_pValue1[1], 0.999);
         QCOMPARE(gas.m_pRealData->m_pValue1[2], 1.0);
+        QCOMPARE(gas.m_pRealData->m_pValue2[3], 2.501);
     }
 
     void failedOpenLeavesTheStore()

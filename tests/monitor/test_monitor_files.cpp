@@ -313,10 +313,11 @@ private slots:
         QCOMPARE(channel.m_pCurrent, channel.m_pFileData);
         const _SRealData* series = channel.m_pFileData->m_pRealData;
         QCOMPARE(series->m_DataSecUnit, 60);
-        // Whole numbers after the channel's scale: 2500 is 250 ug/m3 or 2 mg/m3.
-        const double scale = fileChannel == 1 ? 1000 : 10;
-        QCOMPARE(series->m_pValue1[0], std::trunc(2500 / scale));
-        QCOMPARE(series->m_pValue1[1], std::trunc(4999 / scale));
+        // The channel's scale: particulate in whole ug/m3 (4999 is 499), gas in mg/m3 with its
+        // thousandths (4999 is 4.999).
+        const bool gas = fileChannel == 1;
+        QCOMPARE(series->m_pValue1[0], gas ? 2.5 : 250.0);
+        QCOMPARE(series->m_pValue1[1], gas ? 4.999 : 499.0);
         QCOMPARE(w.m_Plot.mTitleDate.toSecsSinceEpoch(), qint64(1500000000 + 2 * 60));
     }
 

@@ -313,7 +313,7 @@ private slots:
         QCOMPARE(channel.m_pCurrent, channel.m_pFileData);
         const _SRealData* series = channel.m_pFileData->m_pRealData;
         QCOMPARE(series->m_DataCount, 3);
-        // File values are shown as whole numbers.
+        // Particulate values of a file are shown as whole numbers.
         QCOMPARE(series->m_pValue1[0], 12.0);
         QCOMPARE(series->m_pValue2[1], 41.0);
         QCOMPARE(series->m_pValue1[2], 100.0);
