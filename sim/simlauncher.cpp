@@ -46,8 +46,12 @@ pid_t Start(const std::vector<std::string>& command)
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         if (std::strncmp(*e, "LD_PRELOAD=", 11) == 0) {
-            if ((*e)[11] != '\0')
-                preload += std::string(":") + (*e + 11);
+            // The launcher itself normally runs with the library preloaded already.
+            const char* list = *e + 11;
+            if (std::strstr(list, "libumockdev-preload.so"))
+                preload = *e;
+            else if (*list != '\0')
+                preload += std::string(":") + list;
         } else {
             env.push_back(*e);
         }
