@@ -33,6 +33,10 @@ constexpr int kLargestRoundedCount = 65532; // largest multiple of 12 that fits 
 
 constexpr int kAttempts = 50;
 constexpr int kAttemptMs = 30;
+// A device that let this many packets in a row go unanswered has stopped answering (about 8 s
+// of silence, 10 s over USB). Waiting out every packet left would hold the window for up to half
+// an hour; a single lost answer still costs only its own packet.
+constexpr int kSilentPacketsToEnd = 5;
 
 constexpr int kOldValuesPerPacket = 6;
 constexpr int kOldMaxPackets = 48;
@@ -231,17 +235,21 @@ bool SCodeUsb::ReadHistoryDataNew(int index, int kind, int gasIsTvoc)
     const int packets = m_5MinutesCount / kGroupSlots * kPacketsPerGroup;
     qCDebug(lcHistory, "m_5MinutesCount=%d,mDataHalfHourCountFlash=%d,m_RealPM25Count=%d",
             m_5MinutesCount, packets, m_RealPM25Count);
+    int unanswered = 0;
     for (int i = 1; i < packets; ++i) {
-        // A device pulled off the bus or a bridge that hung up answers no more: the download
-        // ends with what it has, instead of waiting out every remaining packet. A cancelled
-        // one ends too.
-        if (HistoryStopped(index)) {
+        // A device pulled off the bus, a bridge that hung up or a device that fell silent answers
+        // no more: the download ends with what it has, instead of waiting out every remaining
+        // packet. A cancelled one ends too.
+        if (HistoryStopped(index) || unanswered >= kSilentPacketsToEnd) {
             qCDebug(lcHistory) << "history: stopped after" << i << "packets";
             break;
         }
         qCDebug(lcHistory, "m_5MinutesCount=%d,i=%d,mDataHalfHourCountFlash=%d", m_5MinutesCount, i,
                 packets);
+        // Any 0xAD answer decoded meanwhile counts, whoever read it.
+        const int answersBefore = m_HisPacketCount;
         AskOneHisData(index, i, gasIsTvoc, kind);
+        unanswered = m_HisPacketCount != answersBefore ? 0 : unanswered + 1;
     }
     if (m_PairWithPM10)
         PairPM10WithPrimary();
