@@ -122,7 +122,7 @@ void PM2_5::SetupPlot()
     for (int i = 0; i < m_ChannelCount; ++i)
         RealData_Rebuild(m_RecordData[i].m_pRealTime->m_pRealData);
     if (m_Plot.mPicker)
-        m_Plot.mPicker->SetValueSource(this);
+        m_Plot.mPicker->SetValueSource([this](double x) { return TrackerValueText(x); });
 }
 
 void PM2_5::ReleaseRecordData()

@@ -1,7 +1,6 @@
 #include "gqwtplotpicker.h"
 
 #include "gtimescaledraw.h"
-#include "pm2_5.h"
 
 GQwtPlotPicker::GQwtPlotPicker(int xAxis, int yAxis, RubberBand rubberBand, DisplayMode trackerMode,
                                QWidget* canvas)
@@ -14,15 +13,15 @@ void GQwtPlotPicker::SetBaseTime(const QDateTime& baseTime)
     mBaseTime = baseTime;
 }
 
-void GQwtPlotPicker::SetValueSource(PM2_5* window)
+void GQwtPlotPicker::SetValueSource(ValueSource source)
 {
-    mValueSource = window;
+    mValueSource = std::move(source);
 }
 
 QString GQwtPlotPicker::ValueText(double x, double y) const
 {
     if (mValueSource)
-        return mValueSource->TrackerValueText(x);
+        return mValueSource(x);
     return QString::number(y, 'f', 1);
 }
 

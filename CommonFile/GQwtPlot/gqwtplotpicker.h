@@ -3,20 +3,21 @@
 // time followed by the time in parentheses.
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <qwt_plot_picker.h>
-
-class PM2_5;
 
 class GQwtPlotPicker : public QwtPlotPicker {
 public:
     GQwtPlotPicker(int xAxis, int yAxis, RubberBand rubberBand, DisplayMode trackerMode, QWidget* canvas);
 
     void SetBaseTime(const QDateTime& baseTime);
-    void SetValueSource(PM2_5* window);
+    // The window tells the values at a time: the plot knows only the shown curve's y.
+    using ValueSource = std::function<QString(double x)>;
+    void SetValueSource(ValueSource source);
     QString ValueText(double x, double y) const;
 
     QDateTime mBaseTime;
-    PM2_5* mValueSource = nullptr;
+    ValueSource mValueSource;
 
 protected:
     QwtText trackerTextF(const QPointF& pos) const override;
