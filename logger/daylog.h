@@ -13,6 +13,7 @@
 #include <QDate>
 #include <QString>
 #include <deque>
+#include <sys/types.h>
 
 class DayLog {
 public:
@@ -39,17 +40,25 @@ public:
     int Queued() const { return int(m_Queue.size()); }
     int64_t Dropped() const { return m_Dropped; }
 
-    enum { kMaxQueued = 100000 }; // about a day of readings; the oldest go first beyond it
+    // About 4 MB of waiting lines (some 130 bytes each with their bookkeeping): eight hours of
+    // one reading a second. The oldest go first beyond it.
+    enum { kMaxQueued = 30000 };
 
 private:
     bool WriteLine(const QDate& day, const QByteArray& line);
     bool OpenDay(const QDate& day);
+    bool CutTornTail(off_t size);
+    bool WriteWhole(const QByteArray& bytes);
+    void Fail(int err, const QString& path);
+    void Enqueue(const QDate& day, const QByteArray& line);
     void Close();
+    QString DayPath(const QDate& day) const;
 
     QString m_Folder;
     bool m_History;
     int m_Fd = -1;
     QDate m_Day;
+    bool m_Dirty = false; // written since the last fdatasync
     QString m_Error;
     std::deque<std::pair<QDate, QByteArray>> m_Queue;
     int64_t m_Dropped = 0;
