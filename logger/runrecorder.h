@@ -12,6 +12,8 @@
 #include "loggerreading.h"
 #include "tracfile.h"
 
+#include <QByteArray>
+#include <QDate>
 #include <QString>
 
 class RunRecorder {
@@ -37,11 +39,30 @@ public:
     enum { kMaxGapSec = 10 };
 
 private:
+    bool EndsRun(int64_t sec, const QDate& day, const QByteArray& serial) const;
+    void Begin(int64_t sec, const QDate& day, const QByteArray& serial);
+    bool Put(_STracFile** trac, int64_t index, uint16_t value1, uint16_t value2);
+    QString ChannelPath(int channel) const;
+    void Forget();
+
     QString m_Folder;
     int m_StepSec;
     QString m_Error;
-    // ... the running run: start, sensor, last time, one container per channel
+    // The running run: its start, sensor and day, the last reading's time, and one container
+    // per channel (the gas one only once a gas value has arrived).
+    bool m_Active = false;
+    int64_t m_StartSec = 0;
+    int64_t m_LastSec = 0;
+    QDate m_Day;
+    QByteArray m_Serial;
+    GasKind m_GasKind = GasKind::None;
+    QString m_Base; // folder/YYYY-MM-DD_HHMMSS
+    _STracFile* m_Pm = nullptr;
+    _STracFile* m_Gas = nullptr;
 };
+
+// A container's used records as a record file's bytes (the layout Trac_Write writes).
+QByteArray Trac_ToBytes(const _STracFile* trac, int channel);
 
 // Writes `data` to `path` atomically: temporary file beside it, fsync, rename, fsync of the
 // folder. false with errno set when any step failed; the old file is then untouched.

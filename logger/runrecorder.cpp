@@ -1,0 +1,166 @@
+// Record files of the runs. A run's containers hold one record per step from the run's start;
+// record i describes start + i x step, which is how the window's reader places them in time.
+#include "runrecorder.h"
+
+#include "csvformat.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace {
+// A local day lasts up to 25 hours (the day clocks go back); a little more for rounding.
+constexpr int64_t kLongestDaySec = 25 * 3600;
+
+uint16_t Scaled(double value, double scale)
+{
+    if (!Reading_Has(value))
+        return 0;
+    return uint16_t(std::lround(std::clamp(value * scale, 0.0, 65535.0)));
+}
+
+int64_t Seconds(int64_t timeMs)
+{
+    return timeMs / 1000 - (timeMs % 1000 < 0 ? 1 : 0);
+}
+
+// "2026-12-08_090001" from the run start's local time.
+QString RunName(int64_t sec)
+{
+    const QByteArray t = Csv_Time(sec * 1000);
+    return QString::fromLatin1(t.left(10) + '_' + t.mid(11, 2) + t.mid(14, 2) + t.mid(17, 2));
+}
+} // namespace
+
+RunRecorder::RunRecorder(const QString& folder, int stepSec) : m_Folder(folder), m_StepSec(stepSec < 1 ? 1 : stepSec) {}
+
+RunRecorder::~RunRecorder()
+{
+    EndRun();
+}
+
+QString RunRecorder::CurrentPath() const
+{
+    return m_Active ? ChannelPath(0) : QString();
+}
+
+QString RunRecorder::ChannelPath(int channel) const
+{
+    if (channel == 0)
+        return m_Base + QStringLiteral(".str");
+    return m_Base + (m_GasKind == GasKind::Tvoc ? QStringLiteral("-tvoc.str") : QStringLiteral("-formaldehyde.str"));
+}
+
+void RunRecorder::Forget()
+{
+    Trac_Destroy(m_Pm);
+    Trac_Destroy(m_Gas);
+    m_Pm = m_Gas = nullptr;
+    m_Active = false;
+    m_GasKind = GasKind::None;
+}
+
+bool RunRecorder::EndsRun(int64_t sec, const QDate& day, const QByteArray& serial) const
+{
+    const int64_t index = (sec - m_StartSec) / m_StepSec;
+    // Readings arrive a step apart; more than kMaxGapSec missing on top of that is a gap. A
+    // clock that went back also ends the run: its records cannot be placed before the last one.
+    return serial != m_Serial || day != m_Day || sec < m_LastSec || sec - m_LastSec > kMaxGapSec + m_StepSec - 1
+        || index >= kLongestDaySec / m_StepSec + 2;
+}
+
+void RunRecorder::Begin(int64_t sec, const QDate& day, const QByteArray& serial)
+{
+    m_StartSec = m_LastSec = sec;
+    m_Day = day;
+    m_Serial = serial;
+    // Two runs may start at the same local second (the hour clocks go back twice): never
+    // overwrite an earlier run's file.
+    const QString name = m_Folder + QLatin1Char('/') + RunName(sec);
+    m_Base = name;
+    for (int n = 2; QFile::exists(m_Base + QStringLiteral(".str")); ++n)
+        m_Base = name + QLatin1Char('-') + QString::number(n);
+    m_Active = true;
+}
+
+bool RunRecorder::Put(_STracFile** trac, int64_t index, uint16_t value1, uint16_t value2)
+{
+    if (!*trac) {
+        // Only what a day can need: the container's own capacity is two weeks.
+        _STracFile* t = Trac_Create();
+        if (!t || !Trac_Alloc(t, int(kLongestDaySec / m_StepSec + 2))) {
+            Trac_Destroy(t);
+            m_Error = QStringLiteral("out of memory for the record file %1").arg(CurrentPath());
+            return false;
+        }
+        t->start_time = uint32_t(m_StartSec);
+        t->sec_per_record = m_StepSec;
+        *trac = t;
+    }
+    _STracFile* t = *trac;
+    // A step without a reading repeats the one before it (zero before the first).
+    for (int64_t i = t->used; i < index; ++i) {
+        const _STracRecord prev = i > 0 ? t->records[i - 1] : _STracRecord{0, 0, 0, 0};
+        Trac_Add(t, prev.extra1, prev.extra2, prev.value1, prev.value2, int(i * m_StepSec));
+    }
+    return Trac_Add(t, 0, 0, value1, value2, int(index * m_StepSec)) >= 0;
+}
+
+void RunRecorder::Add(const LoggerReading& r)
+{
+    if (r.history)
+        return;
+    const int64_t sec = Seconds(r.timeMs);
+    const QDate day = Csv_LocalDay(r.timeMs);
+    if (m_Active && EndsRun(sec, day, r.serial))
+        EndRun();
+    if (!m_Active)
+        Begin(sec, day, r.serial);
+    const int64_t index = (sec - m_StartSec) / m_StepSec;
+    if (Reading_Has(r.pm25) || Reading_Has(r.pm10))
+        Put(&m_Pm, index, Scaled(r.pm25, 10), Scaled(r.pm10, 10));
+    if (r.gasKind != GasKind::None && Reading_Has(r.gas)) {
+        if (!m_Gas)
+            m_GasKind = r.gasKind;
+        Put(&m_Gas, index, Scaled(r.gas, 1000), 0);
+    }
+    m_LastSec = sec;
+}
+
+bool RunRecorder::Flush()
+{
+    if (!m_Active)
+        return true;
+    QDir().mkpath(m_Folder); // a folder removed under the running logger comes back
+    const struct {
+        _STracFile* trac;
+        int channel;
+    } files[] = {{m_Pm, 0}, {m_Gas, 1}};
+    bool ok = true;
+    for (const auto& f : files) {
+        if (!f.trac || f.trac->used <= 0)
+            continue;
+        const QString path = ChannelPath(f.channel);
+        if (!Atomic_WriteFile(path, Trac_ToBytes(f.trac, f.channel))) {
+            const int err = errno;
+            const QString why = QString::fromLocal8Bit(strerror(err));
+            m_Error = err == ENOSPC || err == EDQUOT ? QStringLiteral("disk full: %1: %2").arg(path, why)
+                                                      : QStringLiteral("cannot write %1: %2").arg(path, why);
+            ok = false;
+        }
+    }
+    if (ok)
+        m_Error.clear();
+    return ok;
+}
+
+bool RunRecorder::EndRun()
+{
+    const bool ok = Flush();
+    Forget();
+    return ok;
+}
