@@ -133,6 +133,23 @@ void LibUsbIO::WriteData(int index, const unsigned char* message)
         m_Devices[index].m_Gone = true;
 }
 
+bool LibUsbIO::KeepOnly(int index)
+{
+    if (!IsDeviceReady(index))
+        return false;
+    for (int i = 0; i < m_Devices.size(); ++i) {
+        libusb_device_handle* handle = m_Devices[i].m_hDevice;
+        if (i == index || !handle)
+            continue;
+        libusb_release_interface(handle, kInterface);
+        libusb_close(handle);
+    }
+    const TAG_T_SDeviceInfo kept = m_Devices[index];
+    m_Devices.clear();
+    m_Devices.append(kept);
+    return true;
+}
+
 void LibUsbIO::CloseDevices()
 {
     m_Opened = 0;

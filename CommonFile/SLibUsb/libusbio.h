@@ -50,6 +50,9 @@ public:
     // Sends one 20-byte message; the outcome is not reported.
     void WriteData(int index, const unsigned char* message);
     void CloseDevices();
+    // Closes every device but the one at index, which becomes index 0: a program that serves one
+    // sensor leaves the others free for another program. false (nothing closed) for a bad index.
+    bool KeepOnly(int index);
     int DeviceCount() const { return m_Devices.size(); }
 
     QVector<TAG_T_SDeviceInfo> m_Devices;
