@@ -31,15 +31,18 @@ LocalFields Local(int64_t timeMs)
 {
     const time_t secs = time_t(FloorDiv(timeMs, 1000));
     struct tm tm {};
-    if (!localtime_r(&secs, &tm))
-        gmtime_r(&secs, &tm); // out of the zone's range: UTC still names the instant
+    // Out of the zone's range, or an old local mean time whose offset has seconds (which an ISO
+    // 8601 offset cannot carry): UTC names the instant exactly.
+    if (!localtime_r(&secs, &tm) || tm.tm_gmtoff % 60 != 0)
+        gmtime_r(&secs, &tm);
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(tm.tm_gmtoff)};
 }
 
 void AppendNumber(QByteArray& out, double value, int decimals)
 {
-    // Nothing that cannot be read back: a non-finite or absurd value counts as absent.
-    if (!std::isfinite(value) || std::fabs(value) >= 1e9)
+    // Nothing that cannot be read back: a non-finite, negative or absurd value counts as absent
+    // (concentrations are never below zero).
+    if (!std::isfinite(value) || value < 0 || value >= 1e9)
         return;
     out += QByteArray::number(value, 'f', decimals);
 }
@@ -70,18 +73,17 @@ int64_t Digits(const char* p, int n, int maxDigits)
     return v;
 }
 
-// An empty field is absent (NaN); otherwise exactly [-]digits.decimals.
+// An empty field is absent (NaN); otherwise exactly digits.decimals.
 bool ParseNumber(const QByteArray& f, int decimals, double* out)
 {
     if (f.isEmpty()) {
         *out = LoggerReading::kAbsent;
         return true;
     }
-    const int sign = f[0] == '-' ? 1 : 0;
     const int dot = f.indexOf('.');
     if (dot < 0 || f.size() - dot - 1 != decimals)
         return false;
-    if (Digits(f.constData() + sign, dot - sign, kMaxIntegerDigits) < 0 || Digits(f.constData() + dot + 1, decimals, decimals) < 0)
+    if (Digits(f.constData(), dot, kMaxIntegerDigits) < 0 || Digits(f.constData() + dot + 1, decimals, decimals) < 0)
         return false;
     bool ok = false;
     *out = f.toDouble(&ok); // QByteArray::toDouble reads the C locale's numbers
