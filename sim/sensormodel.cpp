@@ -402,6 +402,12 @@ void SensorModel::Unplug()
     m_Secondary.reset();
 }
 
+void SensorModel::Replug()
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Unplugged = false;
+}
+
 bool SensorModel::IsUnplugged() const
 {
     std::lock_guard<std::mutex> g(m_Lock);

@@ -97,6 +97,8 @@ public:
     // The answers to these history packets (as the device resolved them) are not sent, once each.
     void DropHistoryPackets(const std::vector<int>& packets);
     void Unplug();                                  // the front ends take the device away
+    // ... and plug it back: history and clock carry on, as on a device that keeps its memory.
+    void Replug();
     bool IsUnplugged() const;
 
     // Readings

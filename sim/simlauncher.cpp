@@ -130,6 +130,7 @@ int SimRunLauncher(const SimLaunchOptions& options)
     const auto start = std::chrono::steady_clock::now();
     bool silenced = false;
     bool unplugged = false;
+    int replugStep = 0;   // 1: pulled, 2: back in
     int status = 0;
     for (;;) {
         const pid_t r = waitpid(child, &status, WNOHANG);
@@ -147,6 +148,22 @@ int SimRunLauncher(const SimLaunchOptions& options)
             if (bridge)
                 bridge->Unplug();
             unplugged = true;
+        }
+        if (model && !unplugged && replugStep == 0 && options.replugAfterMs >= 0
+            && elapsed >= options.replugAfterMs) {
+            // A pulled bridge hangs its port up, as a real one does.
+            if (usbDevice)
+                bus->Remove(usbDevice);
+            if (bridge)
+                bridge->UnplugAndHangUp();
+            replugStep = 1;
+        }
+        if (!unplugged && replugStep == 1 && elapsed >= options.replugAfterMs + int64_t(options.replugDelayMs)) {
+            const bool ok = usbDevice ? bus->Replug(usbDevice) : bridge->Replug();
+            if (!ok)
+                std::fprintf(stderr, "vostral-sensor-sim: cannot plug the sensor in again: %s\n",
+                             usbDevice ? bus->LastError().c_str() : bridge->LastError().c_str());
+            replugStep = 2;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

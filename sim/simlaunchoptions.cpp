@@ -58,6 +58,9 @@ std::string SimLaunchUsage()
            "  --lose-bytes N           the first N bytes sent are lost (serial)\n"
            "  --silent-after MS        the device stops sending after MS milliseconds\n"
            "  --unplug-after MS        the device is pulled after MS milliseconds\n"
+           "  --replug-after MS        the device is pulled after MS milliseconds and plugged in\n"
+           "                           again (same sensor, same link) --replug-delay MS later\n"
+           "  --replug-delay MS        how long a replugged device stays out (default 3000)\n"
            "  --log FILE               write every request received to FILE at exit\n";
 }
 
@@ -194,10 +197,14 @@ bool SimParseLaunchOptions(const std::vector<std::string>& args, SimLaunchOption
                 return false;
             (a == "--drop-answers" ? o.dropAnswers
                                    : a == "--corrupt-frames" ? o.corruptFrames : o.loseBytes) = int(n);
-        } else if (a == "--silent-after" || a == "--unplug-after") {
+        } else if (a == "--silent-after" || a == "--unplug-after" || a == "--replug-after"
+                   || a == "--replug-delay") {
             if (!number(a, 0, 86400000, &n))
                 return false;
-            (a == "--silent-after" ? o.silentAfterMs : o.unplugAfterMs) = int(n);
+            (a == "--silent-after"   ? o.silentAfterMs
+             : a == "--unplug-after" ? o.unplugAfterMs
+             : a == "--replug-after" ? o.replugAfterMs
+                                     : o.replugDelayMs) = int(n);
         } else if (a == "--log") {
             if (!value(a, &o.logPath))
                 return false;

@@ -67,7 +67,8 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
                  ? "ttyUSB" + std::to_string(getpid()) + "x" + std::to_string(serial)
                  : options.portName;
     const int devNum = 2 + serial % 120;
-    const std::string usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(devNum);
+    m_UsbPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(devNum);
+    const std::string& usbPath = m_UsbPath;
     m_SysPath = usbPath + "/1-" + std::to_string(devNum) + ":1.0/" + m_Name + "/tty/" + m_Name;
     const std::string vid = Hex4(options.vendorId);
     const std::string pid = Hex4(options.productId);
@@ -84,7 +85,7 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
       << "0902120001010080320904000000FF000000\n\n"
       // The tty, with what udev would have said about it.
       << "P: " << m_SysPath << "\n"
-      << "N: " << m_Name << "\n"
+      << "@NODE@"
       << "E: SUBSYSTEM=tty\n"
       << "E: DEVNAME=/dev/" << m_Name << "\n"
       << "E: ID_VENDOR_ID=" << vid << "\n"
@@ -92,10 +93,13 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
       << "E: ID_MODEL=" << options.description << "\n"
       << "E: ID_VENDOR=" << options.manufacturer << "\n"
       << "E: ID_BUS=usb\n";
-    if (!m_Testbed->AddFromString(s.str(), &m_Error))
-        return;
-    m_Added = true;
+    m_Entry = s.str();
+    Plug();
+}
 
+bool SimSerialBridge::Plug()
+{
+    // The handler goes first: a program that lists the port may open it at once.
     m_Handler = umockdev_ioctl_base_new();
     g_signal_connect(m_Handler, "handle-ioctl", G_CALLBACK(&PassThrough), m_Unplugged.get());
     GError* err = nullptr;
@@ -103,15 +107,45 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
         m_Error = err ? err->message : "attach failed";
         if (err)
             g_error_free(err);
-        return;
+        return false;
     }
-    const int fd = umockdev_testbed_get_dev_fd(m_Testbed->Get(), SystemLocation().c_str());
+    // umockdev makes the pseudo-terminal of a node only once per testbed (it never forgets the
+    // first), so a bridge plugged in again brings its own and links the node to it.
+    const bool again = m_Added;
+    int fd = -1;
+    std::string entry = m_Entry;
+    entry.replace(entry.find("@NODE@"), 6, again ? "" : "N: " + m_Name + "\n");
+    if (again) {
+        fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const char* slave = fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0 ? ptsname(fd) : nullptr;
+        const std::string node = m_Testbed->RootDir() + SystemLocation();
+        unlink(node.c_str());   // the link to the old, dead pseudo-terminal
+        if (!slave || symlink(slave, node.c_str()) != 0) {
+            m_Error = "no pseudo-terminal for " + SystemLocation();
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);   // as umockdev leaves its own
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    if (!m_Testbed->AddFromString(entry, &m_Error)) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    m_Added = true;
+    if (!again)
+        fd = umockdev_testbed_get_dev_fd(m_Testbed->Get(), SystemLocation().c_str());
     if (fd < 0) {
         m_Error = "no pseudo-terminal for " + SystemLocation();
-        return;
+        return false;
     }
+    m_OwnFd = again;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    if (options.startCooked) {
+    if (m_Options.startCooked) {
         termios t{};
         tcgetattr(fd, &t);
         t.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
@@ -122,7 +156,30 @@ SimSerialBridge::SimSerialBridge(const SensorConfig& config, const SimSerialOpti
         tcsetattr(fd, TCSANOW, &t);
     }
     m_Fd = fd;
+    m_Stop = false;
     m_Thread = std::thread(&SimSerialBridge::Run, this);
+    return true;
+}
+
+bool SimSerialBridge::Replug()
+{
+    if (!m_Unplugged->load())
+        UnplugAndHangUp();
+    // The bridge chip left the bus with its tty; both come back.
+    m_Testbed->RemoveDevice(m_UsbPath);
+    // Ports opened before the unplug keep talking to the old handler, which fails them.
+    m_Retired.push_back({m_Handler, m_Unplugged});
+    m_Handler = nullptr;
+    umockdev_testbed_detach_ioctl(m_Testbed->Get(), SystemLocation().c_str(), nullptr);
+    m_Unplugged = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_Rx.clear();
+        m_Connected = false;
+        m_NextSendUs = 0;
+    }
+    m_Model->Replug();
+    return Plug();
 }
 
 SimSerialBridge::~SimSerialBridge()
@@ -130,14 +187,21 @@ SimSerialBridge::~SimSerialBridge()
     m_Stop = true;
     if (m_Thread.joinable())
         m_Thread.join();
-    if (m_Handler) {
-        g_signal_handlers_disconnect_by_data(m_Handler, m_Unplugged.get());
-        g_object_unref(m_Handler);
+    m_Retired.push_back({m_Handler, m_Unplugged});
+    for (auto& [handler, unplugged] : m_Retired) {
+        if (handler) {
+            g_signal_handlers_disconnect_by_data(handler, unplugged.get());
+            g_object_unref(handler);
+        }
+        m_Testbed->KeepAlive(unplugged);
     }
-    m_Testbed->KeepAlive(m_Unplugged);
     // The testbed may live on for others: the port must not stay listed.
     if (m_Added && !m_Unplugged->load())
         m_Testbed->RemoveDevice(m_SysPath);
+    if (m_OwnFd && m_Fd >= 0)
+        m_DeadFds.push_back(m_Fd);
+    for (int fd : m_DeadFds)
+        close(fd);
 }
 
 void SimSerialBridge::Run()
@@ -355,6 +419,8 @@ void SimSerialBridge::Unplug()
     }
     // Removing the tty closes the pseudo-terminal's far end: the open port hangs up.
     m_Testbed->RemoveDevice(m_SysPath);
+    if (m_OwnFd)
+        m_DeadFds.push_back(m_Fd);   // left open, as umockdev leaves its own
     m_Fd = -1;
 }
 

@@ -66,6 +66,10 @@ public:
     // The same, and the open port hangs up as a real one does (its reads end at once). Qt may
     // then list the dead port again under umockdev: tests of discovery use Unplug.
     void UnplugAndHangUp();
+    // Plugs the bridge in again (pulling it first, with a hang-up, if it is still in): the same
+    // port name and sensor, a new pseudo-terminal behind the tty, listed again. A port opened
+    // before stays dead; the program opens the port anew. False with LastError.
+    bool Replug();
 
     bool ClientConnected() const;
     // Distinct line-setting violations seen while the port was open, in order of discovery.
@@ -77,6 +81,7 @@ public:
     int64_t GarbageReceived() const;   // bytes skipped while looking for a request frame
 
 private:
+    bool Plug();
     void Run();
     void Receive();
     void Send(int64_t nowUs);
@@ -89,14 +94,20 @@ private:
     SimSerialOptions m_Options;
     std::string m_Name;
     std::string m_SysPath;
+    std::string m_UsbPath;   // the bridge chip, the tty's parent
     std::string m_Error;
+    std::string m_Entry;    // the bridge and its tty in umockdev's text format
     UMockdevIoctlBase* m_Handler = nullptr;
     int m_Fd = -1;
+    bool m_OwnFd = false;   // a pseudo-terminal of ours (after a replug), not umockdev's
+    std::vector<int> m_DeadFds;   // ours, unplugged, closed with the bridge
     bool m_Added = false;   // the tty is in the testbed
     std::thread m_Thread;
     std::atomic<bool> m_Stop{false};
     // Shared with the ioctl handler, which umockdev's worker thread may run a little longer.
     std::shared_ptr<std::atomic<bool>> m_Unplugged = std::make_shared<std::atomic<bool>>(false);
+    // Handlers of earlier plug-ins, each with its unplugged flag.
+    std::vector<std::pair<UMockdevIoctlBase*, std::shared_ptr<std::atomic<bool>>>> m_Retired;
 
     mutable std::mutex m_Lock;
     bool m_Connected = false;

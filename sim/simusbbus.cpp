@@ -56,6 +56,8 @@ SimUsbBus::~SimUsbBus()
         if (!d->m_Removed)
             m_Testbed->RemoveDevice(d->SysPath());
         m_Testbed->KeepAlive(d->m_Core);
+        for (auto& core : d->m_Retired)
+            m_Testbed->KeepAlive(core);
     }
     m_Devices.clear();
 }
@@ -72,7 +74,27 @@ SimUsbDevice* SimUsbBus::AddDevice(const SimUsbOptions& options)
 
 SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<SensorModel> model)
 {
-    // Device numbers stay unique within the process, also across buses.
+    auto device = std::make_unique<SimUsbDevice>(options, std::move(model));
+    if (!Plug(device.get()))
+        return nullptr;
+    m_Devices.push_back(std::move(device));
+    return m_Devices.back().get();
+}
+
+bool SimUsbBus::Replug(SimUsbDevice* device)
+{
+    if (!device)
+        return false;
+    Remove(device);
+    device->Renew();
+    return Plug(device);
+}
+
+bool SimUsbBus::Plug(SimUsbDevice* device)
+{
+    const SimUsbOptions& options = device->Options();
+    // Device numbers stay unique within the process, also across buses; a device plugged in
+    // again gets a new one, as from the kernel.
     const int devNum = 2 + SimTestbed::NextSerial() % 120;
     char name[32];
     std::snprintf(name, sizeof(name), "1-%d", devNum);
@@ -85,6 +107,10 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
     std::snprintf(num, sizeof(num), "%03d", devNum);
 
     const std::string sysPath = std::string("/devices/pci0000:00/0000:00:14.0/usb1/") + name;
+    // The handler is in place before the entry appears: a program that hears the "add" uevent
+    // may open the device at once.
+    if (!device->Attach(m_Testbed->Get(), sysPath, devNum, &m_LastError))
+        return false;
     std::ostringstream s;
     s << "P: " << sysPath << "\n";
     // The N: line makes the /dev node (a device that fails to open gets a directory there).
@@ -106,7 +132,7 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
       << "A: idProduct=" << pid << "\\n\n"
       << "H: descriptors=" << Descriptors(options.vendorId, options.productId) << "\n";
     if (!m_Testbed->AddFromString(s.str(), &m_LastError))
-        return nullptr;
+        return false;
 
     if (options.failsOpen) {
         // Opening a directory fails with EISDIR, which libusb reports as an I/O error; the
@@ -114,16 +140,12 @@ SimUsbDevice* SimUsbBus::Add(const SimUsbOptions& options, std::unique_ptr<Senso
         const std::string node = m_Testbed->RootDir() + "/dev/bus/usb/001/" + num;
         if (unlink(node.c_str()) != 0 || mkdir(node.c_str(), 0755) != 0) {
             m_LastError = "cannot replace " + node;
-            return nullptr;
+            m_Testbed->RemoveDevice(sysPath);
+            return false;
         }
     }
-    auto device = std::make_unique<SimUsbDevice>(options, std::move(model));
-    if (!device->Attach(m_Testbed->Get(), sysPath, devNum, &m_LastError)) {
-        m_Testbed->RemoveDevice(sysPath);
-        return nullptr;
-    }
-    m_Devices.push_back(std::move(device));
-    return m_Devices.back().get();
+    device->m_Removed = false;
+    return true;
 }
 
 void SimUsbBus::Remove(SimUsbDevice* device)

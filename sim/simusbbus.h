@@ -31,12 +31,17 @@ public:
 
     // Takes the device off the bus (as Unplug, and its sysfs entry and node disappear).
     void Remove(SimUsbDevice* device);
+    // Plugs the device in again (removing it first if it is still there): the same sensor, its
+    // history and serial number, with a new device number; the program finds it by enumerating
+    // or through the "add" uevent. Handles opened before keep failing. False with LastError.
+    bool Replug(SimUsbDevice* device);
 
     const std::vector<std::unique_ptr<SimUsbDevice>>& Devices() const { return m_Devices; }
     std::string LastError() const { return m_LastError; }
 
 private:
     SimUsbDevice* Add(const SimUsbOptions& options, std::unique_ptr<SensorModel> model);
+    bool Plug(SimUsbDevice* device);   // its sysfs entry, node and handler
 
     std::shared_ptr<SimTestbed> m_Testbed;
     std::vector<std::unique_ptr<SimUsbDevice>> m_Devices;

@@ -452,23 +452,49 @@ bool SimUsbDevice::Attach(void* testbed, const std::string& sysPath, int devNum,
     return ok;
 }
 
-void SimUsbDevice::Detach()
+void SimUsbDevice::Renew()
 {
-    if (!m_Core->handler)
-        return;
+    auto fresh = std::make_shared<Core>();
+    fresh->model = m_Model.get();
+    fresh->options = m_Options;
+    fresh->driverBound = m_Options.heldByHid;   // the HID driver binds again on plug-in
     {
         std::lock_guard<std::mutex> g(m_Core->lock);
-        m_Core->closed = true;
-        for (UMockdevIoctlClient* c : m_Core->clients)
-            g_object_weak_unref(G_OBJECT(c), &Core::OnClientGone, m_Core.get());
-        m_Core->clients.clear();
-        for (Core::Urb& u : m_Core->urbs)
-            m_Core->DropUrb(u);
-        m_Core->urbs.clear();
+        // The records go on across the replug; pending URBs stay with the old state.
+        fresh->transfers = m_Core->transfers;
+        fresh->clientsSeen = m_Core->clientsSeen;
+        fresh->detaches = m_Core->detaches;
     }
-    g_signal_handlers_disconnect_by_data(m_Core->handler, m_Core.get());
-    g_object_unref(m_Core->handler);
-    m_Core->handler = nullptr;
+    m_Retired.push_back(m_Core);
+    m_Core = fresh;
+    if (m_Model)
+        m_Model->Replug();
+}
+
+void SimUsbDevice::Detach()
+{
+    for (auto& core : m_Retired)
+        DetachCore(*core);
+    DetachCore(*m_Core);
+}
+
+void SimUsbDevice::DetachCore(Core& core)
+{
+    if (!core.handler)
+        return;
+    {
+        std::lock_guard<std::mutex> g(core.lock);
+        core.closed = true;
+        for (UMockdevIoctlClient* c : core.clients)
+            g_object_weak_unref(G_OBJECT(c), &Core::OnClientGone, &core);
+        core.clients.clear();
+        for (Core::Urb& u : core.urbs)
+            core.DropUrb(u);
+        core.urbs.clear();
+    }
+    g_signal_handlers_disconnect_by_data(core.handler, &core);
+    g_object_unref(core.handler);
+    core.handler = nullptr;
 }
 
 std::string SimUsbDevice::DevNode() const

@@ -53,6 +53,8 @@ public:
     // and the device disappears from the bus.
     void Unplug();
     bool IsUnplugged() const;
+    // How often the device came back with SimUsbBus::Replug.
+    int Replugs() const { return int(m_Retired.size()); }
 
     // While set, OUT transfers stay pending until the host discards them (write time-out).
     void SetHoldOut(bool hold);
@@ -71,11 +73,16 @@ private:
     friend class SimUsbBus;
     struct Core;
     bool Attach(void* testbed, const std::string& sysPath, int devNum, std::string* error);
+    // A fresh device state for the next plug-in; the old one keeps failing the handles opened
+    // before the unplug, as the kernel does for a device that is gone.
+    void Renew();
     void Detach();
+    static void DetachCore(Core& core);
 
     SimUsbOptions m_Options;
     std::unique_ptr<SensorModel> m_Model;
     std::shared_ptr<Core> m_Core;
+    std::vector<std::shared_ptr<Core>> m_Retired;
     void* m_Testbed = nullptr;
     std::string m_SysPath;
     int m_DevNum = 0;

@@ -43,8 +43,8 @@ std::vector<std::string> Args(std::initializer_list<const char*> list)
 class TestSimLauncher : public QObject {
     Q_OBJECT
 private slots:
-    void usbChildFindsTheSensor();
-    void serialChildFindsTheSensor();
+    void childFindsTheSensor_data();
+    void childFindsTheSensor();
     void noLinkShowsNothing();
     void secondClientAfterOneDiedWaiting();
     void childExitCodeAndSignals();
@@ -53,22 +53,37 @@ private slots:
     void rejectsBadOptions();
 };
 
-void TestSimLauncher::usbChildFindsTheSensor()
+void TestSimLauncher::childFindsTheSensor_data()
 {
-    const Run r = Launch({"--type", "130", "--name", "LV51", "--readings", "plausible", "--hid-held",
-                          "--", SIM_CHILD, "usb-identify"});
-    QCOMPARE(r.code, 42);
-    QCOMPARE(r.out.trimmed(), QString("name=LV51 type=130"));
-    // Taking the device away at exit sends its uevent without complaint.
-    QCOMPARE(r.err, QString());
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("script");   // %1: the child; empty: run the child alone
+    QTest::addColumn<QString>("out");
+    const QString usb = "--type 130 --name LV51 --readings plausible --hid-held -- %1 usb-identify";
+    const QString serial = "--link serial --type 121 --name PS22 -- %1 serial-identify";
+    QTest::newRow("usb") << usb.split(' ') << QString() << "name=LV51 type=130";
+    QTest::newRow("serial") << serial.split(' ') << QString() << "name=PS22 type=121";
+    // Out from 1 s to 3 s: found before, gone in between, found again by a fresh discovery.
+    const QString replug = "--replug-after 1000 --replug-delay 2000 ";
+    const QString script = "%1 %2; sleep 1.5; %1 count; sleep 2; exec %1 %2";
+    QTest::newRow("usb replugged") << (replug + usb).split(' ') << script.arg("%1", "usb-identify")
+                                   << "name=LV51 type=130\nusb=0 serial=0\nname=LV51 type=130";
+    QTest::newRow("serial replugged") << (replug + serial).split(' ')
+                                      << script.arg("%1", "serial-identify")
+                                      << "name=PS22 type=121\nusb=0 serial=0\nname=PS22 type=121";
 }
 
-void TestSimLauncher::serialChildFindsTheSensor()
+void TestSimLauncher::childFindsTheSensor()
 {
-    const Run r = Launch({"--link", "serial", "--type", "121", "--name", "PS22", "--",
-                          SIM_CHILD, "serial-identify"});
+    QFETCH(QStringList, args);
+    QFETCH(QString, script);
+    QFETCH(QString, out);
+    args.replaceInStrings("%1", SIM_CHILD);
+    if (!script.isEmpty())
+        args = args.mid(0, args.indexOf("--") + 1) + QStringList{"/bin/sh", "-c", script.arg(SIM_CHILD)};
+    const Run r = Launch(args);
     QCOMPARE(r.code, 42);
-    QCOMPARE(r.out.trimmed(), QString("name=PS22 type=121"));
+    QCOMPARE(r.out.trimmed(), out);
+    // Taking the device away (at exit, or to plug it in again) sends its uevents without complaint.
     QCOMPARE(r.err, QString());
 }
 
@@ -114,6 +129,7 @@ void TestSimLauncher::parsesOptions()
                                         "--serial", "0102030405060a", "--readings", "constant:12.5",
                                         "--history", "30", "--announce", "5000", "--vid", "0x16c0",
                                         "--pid", "05df", "--drop-answers", "2", "--unplug-after", "100",
+                                        "--replug-after", "200", "--replug-delay", "50",
                                         "--", "prog", "--type", "x"}),
                                   &o, &error));
     QCOMPARE(int(o.link), int(SimLaunchOptions::Link::Serial));
@@ -127,6 +143,8 @@ void TestSimLauncher::parsesOptions()
     QCOMPARE(o.usb.productId, uint16_t(0x05DF));
     QCOMPARE(o.dropAnswers, 2);
     QCOMPARE(o.unplugAfterMs, 100);
+    QCOMPARE(o.replugAfterMs, 200);
+    QCOMPARE(o.replugDelayMs, 50);
     QCOMPARE(o.command, Args({"prog", "--type", "x"}));
 }
 
@@ -143,6 +161,7 @@ void TestSimLauncher::rejectsBadOptions_data()
     QTest::newRow("comma decimal") << QStringList{"--readings", "constant:1,5x", "--", "x"};
     QTest::newRow("missing value") << QStringList{"--history"};
     QTest::newRow("unknown option") << QStringList{"--colour", "red", "--", "x"};
+    QTest::newRow("negative replug delay") << QStringList{"--replug-delay", "-1", "--", "x"};
     QTest::newRow("port with slash") << QStringList{"--port", "../ttyS0", "--", "x"};
 }
 

@@ -228,6 +228,18 @@ void TestSimSerial::unplugHangsUp()
     QVERIFY(port.readAll().isEmpty());
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         QVERIFY(info.portName().toStdString() != bridge.PortName());
+
+    // Plugged in again: listed under the same name, and a fresh open gets answers.
+    port.close();
+    QVERIFY2(bridge.Replug(), bridge.LastError().c_str());
+    int listed = 0;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        listed += info.portName().toStdString() == bridge.PortName()
+                  && info.productIdentifier() == 0x7523;
+    QCOMPARE(listed, 1);
+    QVERIFY(Configure(port));
+    port.write(Wire(TestRequest(0xA6)));
+    QVERIFY(!FindFrame(ReadAtLeast(port, 19), 0xA6).isEmpty());
 }
 
 void TestSimSerial::bridgeLeavesTheSharedTestbed()

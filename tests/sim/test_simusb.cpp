@@ -334,10 +334,23 @@ void TestSimUsb::unplugMidRun()
     QCOMPARE(s->Transfers(0x81).back().outcome, SimUsbTransfer::Outcome::Failed);
     QCOMPARE(Read(h, buf), int(LIBUSB_ERROR_NO_DEVICE));
     QCOMPARE(Write(h, TestRequest(0xA6)), int(LIBUSB_ERROR_NO_DEVICE));
-    libusb_close(h);
 
     bus.Remove(s);
     QCOMPARE(usb.Count(0xFFF1, 0xFFF2), 0);
+
+    // Plugged in again: the old handle stays dead, a fresh enumeration finds the same sensor.
+    const int oldNode = s->DevNum();
+    QVERIFY2(bus.Replug(s), bus.LastError().c_str());
+    QVERIFY(s->DevNum() != oldNode);
+    QCOMPARE(Read(h, buf), int(LIBUSB_ERROR_NO_DEVICE));
+    libusb_close(h);
+    h = usb.Open(0xFFF1, 0xFFF2);
+    QVERIFY(h);
+    QCOMPARE(libusb_claim_interface(h, 0), 0);
+    QCOMPARE(Write(h, TestRequest(0xA6)), 20);
+    QVERIFY(ReadType(h, 0xA6, buf));
+    QCOMPARE(buf[13], uint8_t(130));
+    libusb_close(h);
 }
 
 void TestSimUsb::wrongReportNumberIsIgnored()
