@@ -16,6 +16,8 @@ constexpr int kColumns = 9;
 constexpr int kMaxIntegerDigits = 9; // keeps every written value exact through a read-back
 constexpr int kMaxTextField = 64;
 constexpr int64_t kJulianDayOfEpoch = 2440588; // 1970-01-01
+constexpr int64_t kEarliestSec = -2208902400LL; // 1900-01-02T00:00:00Z
+constexpr int64_t kLatestSec = 253370678400LL;  // 9998-12-31T00:00:00Z
 
 struct LocalFields {
     int year, month, day, hour, minute, second;
@@ -81,8 +83,8 @@ bool ParseNumber(const QByteArray& f, int decimals, double* out)
         return true;
     }
     const int dot = f.indexOf('.');
-    if (dot < 0 || f.size() - dot - 1 != decimals)
-        return false;
+    if (dot < 0 || f.size() - dot - 1 != decimals || (dot > 1 && f[0] == '0'))
+        return false; // one way to write each value: no leading zeros
     if (Digits(f.constData(), dot, kMaxIntegerDigits) < 0 || Digits(f.constData() + dot + 1, decimals, decimals) < 0)
         return false;
     bool ok = false;
@@ -110,7 +112,11 @@ bool ParseTime(const QByteArray& f, int64_t* out)
         return false;
     const int64_t offset = (p[19] == '-' ? -1 : 1) * (offHour * 3600 + offMinute * 60);
     const int64_t local = (date.toJulianDay() - kJulianDayOfEpoch) * 86400 + hour * 3600 + minute * 60 + second;
-    *out = (local - offset) * 1000;
+    // Instants far enough from years 0 and 9999 that their local day in any zone has four digits.
+    const int64_t utc = local - offset;
+    if (utc < kEarliestSec || utc > kLatestSec)
+        return false;
+    *out = utc * 1000;
     return true;
 }
 
