@@ -179,6 +179,7 @@ void MqttPublisher::Start()
     mosquitto_message_callback_set(m_Mosq, &MqttPublisher::OnMessage);
     m_LastReport.clear();
     m_EverConnected = false;
+    m_Up = false;
     m_Thread = std::thread(&MqttPublisher::Run, this);
 }
 
@@ -226,10 +227,13 @@ void MqttPublisher::Run()
             delay = 1;
         if (rc != MOSQ_ERR_SUCCESS) {
             socket = false;
-            if (m_Connected.exchange(false))
+            m_Connected = false;
+            if (m_Up) {
+                m_Up = false;
                 Report(QStringLiteral("lost"), QStringLiteral("lost the connection to MQTT broker %1").arg(m_Broker));
-            else
+            } else {
                 ReportFailure(rc, err);
+            }
             WaitBackoff(&delay);
         } else if (!m_Connected && std::chrono::steady_clock::now() - attemptStart > kConnectTimeout) {
             socket = false;
@@ -317,6 +321,7 @@ void MqttPublisher::OnConnect(mosquitto* m, void* self, int rc)
         return;
     }
     p->m_Pending = 0;
+    p->m_Up = true;
     p->m_Connected = true;
     p->Report(QStringLiteral("connected"), QStringLiteral("%1 MQTT broker %2")
                                                .arg(p->m_EverConnected ? QStringLiteral("reconnected to")

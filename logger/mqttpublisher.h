@@ -98,6 +98,7 @@ private:
     // Network thread only
     QString m_LastReport;
     bool m_EverConnected = false;
+    bool m_Up = false; // connected since the last attempt began (m_Connected drops earlier, in OnDisconnect)
     int m_RefusedCode = -1;
     int m_DisconnectErrno = 0;
 };
