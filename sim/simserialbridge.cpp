@@ -145,6 +145,9 @@ bool SimSerialBridge::Plug()
     }
     m_OwnFd = again;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // A program started by the launcher must not inherit the far end: while it held a copy, the
+    // port it opened could never hang up when the bridge is pulled.
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
     if (m_Options.startCooked) {
         termios t{};
         tcgetattr(fd, &t);

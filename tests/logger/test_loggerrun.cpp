@@ -1,0 +1,254 @@
+// vostral-logger run as a person runs it, against the simulated sensor on the emulated USB bus
+// and behind the emulated serial bridge: what it writes, what it says, how it ends.
+#include "grecorddatapro.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+// One sensor under the launcher with the logger as its child.
+struct Run {
+    QProcess process;
+    QString out;
+    QString err;
+
+    void Start(const QStringList& simArgs, const QStringList& loggerArgs, const QString& locale = QString())
+    {
+        QStringList args = simArgs;
+        args << QStringLiteral("--") << QStringLiteral(VOSTRAL_LOGGER) << loggerArgs;
+        if (!locale.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LC_ALL"), locale);
+            env.insert(QStringLiteral("LANG"), locale);
+            process.setProcessEnvironment(env);
+        }
+        process.start(QStringLiteral(VOSTRAL_SIM), args);
+        QVERIFY(process.waitForStarted());
+    }
+    // The launcher passes SIGTERM on to the logger.
+    int Stop(int signal = SIGTERM)
+    {
+        ::kill(pid_t(process.processId()), signal);
+        return Wait();
+    }
+    int Wait()
+    {
+        if (!process.waitForFinished(30000))
+            process.kill();
+        Err();
+        return process.exitCode();
+    }
+    // What the logger said so far.
+    QString Err()
+    {
+        err += QString::fromUtf8(process.readAllStandardError());
+        return err;
+    }
+    // The logger itself, the launcher's child.
+    pid_t Child() const
+    {
+        QFile f(QStringLiteral("/proc/%1/task/%1/children").arg(process.processId()));
+        return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().split(' ').value(0).toInt()) : 0;
+    }
+};
+
+// Lines of every day file (the header left out), each split into its fields.
+QList<QStringList> CsvRows(const QString& folder, const QString& pattern = QStringLiteral("20*.csv"))
+{
+    QList<QStringList> rows;
+    for (const QString& name : QDir(folder).entryList({pattern}, QDir::Files, QDir::Name)) {
+        QFile f(folder + QLatin1Char('/') + name);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray text = f.readAll();
+        if (!text.isEmpty())
+            [&] { QVERIFY2(text.endsWith('\n'), "a torn last line"); }();
+        const QList<QByteArray> lines = text.split('\n');
+        for (int i = 1; i < lines.size(); ++i) {
+            if (!lines[i].isEmpty())
+                rows << QString::fromUtf8(lines[i]).split(QLatin1Char(','));
+        }
+    }
+    return rows;
+}
+
+// PM2.5 of a ramp that rises by 1 a second: each reading is the one before plus 1, never twice.
+void ExpectUnbroken(const QList<QStringList>& rows, int from, int to)
+{
+    for (int i = from + 1; i < to; ++i) {
+        QCOMPARE(rows[i].size(), 9);
+        QCOMPARE(rows[i][1].toDouble() - rows[i - 1][1].toDouble(), 1.0);
+    }
+}
+
+const QStringList kRamp = {QStringLiteral("--readings"), QStringLiteral("ramp:10,1")};
+} // namespace
+
+class TestLoggerRun : public QObject {
+    Q_OBJECT
+private slots:
+    void recordsWhatTheSensorSent_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("usb") << "usb" << "";
+        QTest::newRow("serial") << "serial" << "";
+        QTest::newRow("usb, decimal comma locale") << "usb" << "de_DE.UTF-8";
+    }
+    void recordsWhatTheSensorSent()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, locale);
+        QTemporaryDir dir;
+        Run run;
+        run.Start(QStringList{QStringLiteral("--link"), link} + kRamp, {QStringLiteral("--out"), dir.path()}, locale);
+        QTest::qWait(4500);
+        QCOMPARE(run.Stop(), 0);
+        QVERIFY2(run.err.contains(QStringLiteral("sensor LV51 (serial ")), qPrintable(run.err));
+        const QList<QStringList> rows = CsvRows(dir.path());
+        QVERIFY2(rows.size() >= 3, qPrintable(run.err));
+        ExpectUnbroken(rows, 0, rows.size());
+        for (const QStringList& row : rows) {
+            QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$")).match(row[0]).hasMatch());
+            QVERIFY(row[1].contains(QLatin1Char('.')));
+            QCOMPARE(row[5], QStringLiteral("LV51"));
+        }
+
+        // The run's record file shows the same readings from the same start in the window.
+        const QStringList str = QDir(dir.path()).entryList({QStringLiteral("*.str")}, QDir::Files);
+        QCOMPARE(str.size(), 1);
+        GRecordDataPro store;
+        QVERIFY(store.OpenBinFile(dir.filePath(str[0]), 0));
+        QCOMPARE(store.m_StartTime, QDateTime::fromString(rows[0][0], Qt::ISODate));
+        const _SRealData* series = store.m_pRealData;
+        QVERIFY(series->m_DataCount >= rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            const qint64 at = store.m_StartTime.secsTo(QDateTime::fromString(rows[i][0], Qt::ISODate));
+            // The window shows particulate values of files as whole ug/m3.
+            QCOMPARE(series->m_pValue1[at], double(int(rows[i][1].toDouble())));
+        }
+    }
+
+    void comesBackAfterReplug_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("usb") << "usb";
+        QTest::newRow("serial") << "serial";
+    }
+    void comesBackAfterReplug()
+    {
+        QFETCH(QString, link);
+        QTemporaryDir dir;
+        Run run;
+        run.Start(QStringList{QStringLiteral("--link"), link, QStringLiteral("--replug-after"), QStringLiteral("3500"),
+                              QStringLiteral("--replug-delay"), QStringLiteral("3000")} + kRamp,
+                  {QStringLiteral("--out"), dir.path()});
+        QTest::qWait(11000);
+        QCOMPARE(run.Stop(), 0);
+        QVERIFY2(run.err.contains(QStringLiteral("sensor lost (unplugged)")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("sensor back after ")), qPrintable(run.err));
+
+        // Readings before and after, none in the gap: one step of more than 3 s, two runs.
+        const QList<QStringList> rows = CsvRows(dir.path());
+        int gaps = 0, gapAt = -1;
+        for (int i = 1; i < rows.size(); ++i) {
+            const qint64 step = QDateTime::fromString(rows[i - 1][0], Qt::ISODate).secsTo(QDateTime::fromString(rows[i][0], Qt::ISODate));
+            if (step > 3) {
+                ++gaps;
+                gapAt = i;
+            }
+        }
+        QCOMPARE(gaps, 1);
+        QVERIFY(gapAt >= 2 && rows.size() - gapAt >= 2);
+        ExpectUnbroken(rows, 0, gapAt);
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.str")}, QDir::Files).size(), 2);
+    }
+
+    void killedAndRestarted()
+    {
+        QTemporaryDir dir;
+        for (int round = 0; round < 2; ++round) {
+            Run run;
+            run.Start(kRamp, {QStringLiteral("--out"), dir.path(), QStringLiteral("--sync"), QStringLiteral("1")});
+            QTest::qWait(4000);
+            if (round == 0) {
+                QVERIFY(run.Child() > 0);
+                ::kill(run.Child(), SIGKILL);
+                QCOMPARE(run.Wait(), 128 + SIGKILL);
+            } else {
+                QCOMPARE(run.Stop(), 0);
+            }
+        }
+        // Every line whole, none twice, times going forward.
+        const QList<QStringList> rows = CsvRows(dir.path());
+        QVERIFY(rows.size() >= 4);
+        for (int i = 1; i < rows.size(); ++i) {
+            QCOMPARE(rows[i].size(), 9);
+            QVERIFY(QDateTime::fromString(rows[i - 1][0], Qt::ISODate) <= QDateTime::fromString(rows[i][0], Qt::ISODate));
+            QVERIFY(rows[i] != rows[i - 1]);
+        }
+    }
+
+    void backfillsTheStoredHistory_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("values");
+        QTest::newRow("whole") << QStringList{QStringLiteral("--history"), QStringLiteral("300")}
+                               << "history downloaded: 300 values, 300 new written" << 300;
+        // A sensor that reads only the low byte of the packet number: the download stops after
+        // packet 255 and keeps what came in order.
+        QTest::newRow("partial") << QStringList{QStringLiteral("--type"), QStringLiteral("120"), QStringLiteral("--name"),
+                                                QStringLiteral("PS21"), QStringLiteral("--history"), QStringLiteral("1200"),
+                                                QStringLiteral("--usb-packet-number"), QStringLiteral("low-byte")}
+                                 << "history download partial: 256 of 300 packets, 1020 values received, 1020 new written" << 1020;
+    }
+    void backfillsTheStoredHistory()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, said);
+        QFETCH(int, values);
+        QTemporaryDir dir;
+        // A second start finds every value on disk already.
+        const int rounds = values < 1000 ? 2 : 1;
+        for (int round = 0; round < rounds; ++round) {
+            Run run;
+            run.Start(simArgs, {QStringLiteral("--out"), dir.path(), QStringLiteral("--backfill")});
+            QTRY_VERIFY_WITH_TIMEOUT(run.Err().contains(QStringLiteral("history download")) || run.process.state() != QProcess::Running, 90000);
+            QCOMPARE(run.Stop(), 0);
+            QVERIFY2(run.err.contains(round == 0 ? said : QStringLiteral(", 0 new written")), qPrintable(run.err));
+        }
+        const QList<QStringList> rows = CsvRows(dir.path(), QStringLiteral("history-*.csv"));
+        QCOMPARE(rows.size(), values);
+        for (const QStringList& row : rows)
+            QCOMPARE(row[8], QStringLiteral("history"));
+    }
+
+    void refusesWithExitCode_data()
+    {
+        QTest::addColumn<QStringList>("loggerArgs");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--colour")} << 2 << "Unknown option 'colour'";
+        QTest::newRow("bad link") << QStringList{QStringLiteral("--link"), QStringLiteral("wifi")} << 2 << "--link takes auto, usb or serial";
+        QTest::newRow("zero interval") << QStringList{QStringLiteral("--interval"), QStringLiteral("0")} << 2 << "--interval takes whole seconds";
+        QTest::newRow("folder under a file") << QStringList{QStringLiteral("--out"), QStringLiteral(VOSTRAL_LOGGER "/log")} << 1 << "cannot create the folder";
+        QTest::newRow("no such sensor") << QStringList{QStringLiteral("--device"), QStringLiteral("00000000000a")} << 1 << "no sensor with serial 00000000000a (found: ";
+    }
+    void refusesWithExitCode()
+    {
+        QFETCH(QStringList, loggerArgs);
+        QFETCH(int, code);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        Run run;
+        run.Start({}, QStringList{QStringLiteral("--out"), dir.path()} + loggerArgs);
+        QCOMPARE(run.Wait(), code);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoggerRun)
+#include "test_loggerrun.moc"
