@@ -1,0 +1,115 @@
+// The logger's two targets, measured:
+//   bench_logger [hours]         resident memory after `hours` (default 24) of one reading per
+//                                second through the recording path (readings, day files, record
+//                                files rewritten every 10 minutes as the program does), on a
+//                                stepped clock. Target: at most 15 MB.
+//   bench_logger --cpu [seconds] CPU time of the real vostral-logger recording the simulated
+//                                sensor on the serial link for `seconds` (default 60), read
+//                                from /proc, and its resident memory then. Target: at most 0.3 %
+//                                of one core.
+// Prints the numbers and exits with 1 when a target is missed.
+#include "daylog.h"
+#include "readingassembler.h"
+#include "runrecorder.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+constexpr double kMB = 1024.0 * 1024.0;
+
+// Resident bytes and CPU seconds (user + system) of a process, from /proc.
+double ResidentBytes(const QString& pid)
+{
+    QFile f(QStringLiteral("/proc/%1/statm").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return f.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE));
+}
+
+double CpuSeconds(const QString& pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    // The fields after the command name (which may hold spaces): utime and stime are 14 and 15.
+    const QByteArray text = f.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+int MemoryRun(int hours)
+{
+    QTemporaryDir dir;
+    const QString self = QString::number(getpid());
+    const double before = ResidentBytes(self);
+    ReadingAssembler assembler(0, false);
+    assembler.SetSensor("LV51", "202405100042", false);
+    DayLog live(dir.path(), false);
+    RunRecorder runs(dir.path(), 1);
+    const int64_t start = 1796774400000; // 2026-12-08 local-ish midnight; any day will do
+    const int64_t seconds = int64_t(hours) * 3600;
+    std::vector<LoggerReading> out;
+    for (int64_t s = 0; s < seconds; ++s) {
+        const int64_t now = start + s * 1000;
+        out.clear();
+        assembler.AddPrimary(now, 10 + double(s % 500) / 10, 13 + double(s % 700) / 10, &out);
+        for (const LoggerReading& r : out) {
+            live.Append(r);
+            runs.Add(r);
+        }
+        if (s % 60 == 0)
+            live.Sync();
+        if (s % 600 == 599)
+            runs.Flush();
+    }
+    runs.Flush();
+    const double after = ResidentBytes(self);
+    printf("recording path, %d h of one reading per second: resident %.1f MB before, %.1f MB after "
+           "(target: at most 15 MB)\n",
+           hours, before / kMB, after / kMB);
+    return after <= 15 * kMB ? 0 : 1;
+}
+
+int CpuRun(int seconds)
+{
+    const QString bin = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(bin + QStringLiteral("/sim/vostral-sensor-sim"),
+              {QStringLiteral("--link"), QStringLiteral("serial"), QStringLiteral("--readings"), QStringLiteral("plausible"),
+               QStringLiteral("--"), bin + QStringLiteral("/logger/vostral-logger"), QStringLiteral("--out"), dir.path()});
+    if (!sim.waitForStarted())
+        return 1;
+    QThread::sleep(3); // found and identified
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(sim.processId()));
+    const QString logger = children.open(QIODevice::ReadOnly) ? QString::fromLatin1(children.readAll().trimmed()) : QString();
+    const double cpu0 = CpuSeconds(logger);
+    QThread::sleep(unsigned(seconds));
+    const double cpu = CpuSeconds(logger) - cpu0;
+    const double rss = ResidentBytes(logger);
+    ::kill(pid_t(sim.processId()), SIGTERM);
+    sim.waitForFinished(10000);
+    const double share = 100.0 * cpu / seconds;
+    printf("vostral-logger on the serial link for %d s: %.2f s of CPU = %.3f %% of one core (target: at most "
+           "0.3 %%), resident %.1f MB\n",
+           seconds, cpu, share, rss / kMB);
+    return logger.isEmpty() || share > 0.3 ? 1 : 0;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--cpu"))
+        return CpuRun(args.size() > 2 ? args[2].toInt() : 60);
+    return MemoryRun(args.size() > 1 ? args[1].toInt() : 24);
+}
