@@ -60,7 +60,8 @@ run_target() {
   local dict
   dict=$(dict_of "$t")
   [ -f "$dict" ] && args+=(-dict="$dict")
-  local dirs=("$corpus" "$SEEDS/$t")
+  local dirs=("$corpus")
+  [ -d "$SEEDS/$t" ] && dirs+=("$SEEDS/$t")
   [ -d "$ROOT/fuzz/regressions/$t" ] && dirs+=("$ROOT/fuzz/regressions/$t")
   if "$BUILD/fuzz/fuzz_$t" "${args[@]}" "${dirs[@]}" >"$log" 2>&1; then
     local runs
