@@ -10,6 +10,9 @@
 #   share/man/man1/vostral-monitor.1.gz                   its manual page
 #   lib/udev/rules.d/60-vostral-monitor.rules             sensor access for the user at the seat
 #   share/doc/vostral-monitor/{changelog.gz,copyright}
+#   bin/vostral-logger                                    the recorder (where libmosquitto is)
+#   share/man/man1/vostral-logger.1.gz                    its manual page
+#   lib/systemd/system/vostral-logger.service             its service, installed but not enabled
 #
 # The simulated-sensor launcher is not installed: it needs umockdev at run time and serves
 # development and tests only.
@@ -18,6 +21,8 @@ include(GNUInstallDirs)
 set(VOSTRAL_PACKAGE vostral-monitor)
 set(VOSTRAL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
   "Folder for the udev rules, relative to the prefix or absolute (udev reads /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d)")
+set(VOSTRAL_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+  "Folder for the logger's systemd unit, relative to the prefix or absolute (systemd reads /usr/lib/systemd/system, /usr/local/lib/systemd/system and /etc/systemd/system)")
 
 set(vostral_pkg_src ${CMAKE_SOURCE_DIR}/packaging)
 set(vostral_pkg_out ${CMAKE_BINARY_DIR}/packaging)
@@ -30,21 +35,27 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # The manual page carries the program's version; man pages and changelogs are installed
 # gzipped, without a time stamp in the gzip header so that rebuilds give the same bytes.
 configure_file(${vostral_pkg_src}/vostral-monitor.1.in ${vostral_pkg_out}/vostral-monitor.1 @ONLY)
+configure_file(${vostral_pkg_src}/vostral-logger.1.in ${vostral_pkg_out}/vostral-logger.1 @ONLY)
 find_program(VOSTRAL_GZIP gzip)
 if(VOSTRAL_GZIP)
   set(vostral_manpage ${vostral_pkg_out}/gz/vostral-monitor.1.gz)
+  set(vostral_logger_manpage ${vostral_pkg_out}/gz/vostral-logger.1.gz)
   set(vostral_changelog ${vostral_pkg_out}/gz/changelog.gz)
-  add_custom_command(OUTPUT ${vostral_manpage} ${vostral_changelog}
+  add_custom_command(OUTPUT ${vostral_manpage} ${vostral_logger_manpage} ${vostral_changelog}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${vostral_pkg_out}/gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${vostral_pkg_out}/vostral-monitor.1 ${vostral_pkg_src}/changelog
-            ${vostral_pkg_out}/gz
-    COMMAND ${VOSTRAL_GZIP} -9nf ${vostral_pkg_out}/gz/vostral-monitor.1 ${vostral_pkg_out}/gz/changelog
-    DEPENDS ${vostral_pkg_out}/vostral-monitor.1 ${vostral_pkg_src}/changelog
-    COMMENT "Compressing the manual page and the changelog"
+    COMMAND ${CMAKE_COMMAND} -E copy ${vostral_pkg_out}/vostral-monitor.1
+            ${vostral_pkg_out}/vostral-logger.1 ${vostral_pkg_src}/changelog ${vostral_pkg_out}/gz
+    COMMAND ${VOSTRAL_GZIP} -9nf ${vostral_pkg_out}/gz/vostral-monitor.1
+            ${vostral_pkg_out}/gz/vostral-logger.1 ${vostral_pkg_out}/gz/changelog
+    DEPENDS ${vostral_pkg_out}/vostral-monitor.1 ${vostral_pkg_out}/vostral-logger.1
+            ${vostral_pkg_src}/changelog
+    COMMENT "Compressing the manual pages and the changelog"
     VERBATIM)
-  add_custom_target(vostral-packaging-docs ALL DEPENDS ${vostral_manpage} ${vostral_changelog})
+  add_custom_target(vostral-packaging-docs ALL
+    DEPENDS ${vostral_manpage} ${vostral_logger_manpage} ${vostral_changelog})
 else()
   set(vostral_manpage ${vostral_pkg_out}/vostral-monitor.1)
+  set(vostral_logger_manpage ${vostral_pkg_out}/vostral-logger.1)
   set(vostral_changelog ${vostral_pkg_src}/changelog)
 endif()
 
@@ -52,13 +63,31 @@ endif()
 target_link_options(vostral-monitor PRIVATE -Wl,-z,relro -Wl,-z,now)
 
 install(TARGETS vostral-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The logger exists only where libmosquitto is; the service is useless without it.
+set(vostral_programs vostral-monitor)
+if(TARGET vostral-logger)
+  target_link_options(vostral-logger PRIVATE -Wl,-z,relro -Wl,-z,now)
+  install(TARGETS vostral-logger RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${vostral_logger_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The unit names the program where this install puts it (/usr/bin in the package); the prefix
+  # is known only at install time. No install step enables it: the owner starts it.
+  install(CODE "
+    file(READ \"${vostral_pkg_src}/vostral-logger.service\" unit)
+    string(REPLACE /usr/bin/vostral-logger
+      \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vostral-logger\" unit \"\${unit}\")
+    file(WRITE \"${vostral_pkg_out}/unit/vostral-logger.service\" \"\${unit}\")")
+  install(FILES ${vostral_pkg_out}/unit/vostral-logger.service DESTINATION ${VOSTRAL_SYSTEMD_UNIT_DIR})
+  list(APPEND vostral_programs vostral-logger)
+endif()
 # A stripped install (--strip, and the package) also drops the compiler's notes, as dh_strip does.
 if(CMAKE_STRIP)
-  install(CODE "
-    if(CMAKE_INSTALL_DO_STRIP)
-      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vostral-monitor\")
-    endif()")
+  foreach(program ${vostral_programs})
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\")
+      endif()")
+  endforeach()
 endif()
 install(FILES ${vostral_pkg_src}/vostral-monitor.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -90,6 +119,13 @@ The program downloads the history that the sensor stores, saves and opens
 record files and tab-separated text exports, and speaks Chinese and English.
 Its udev rules give the user at the local seat access to the sensor without
 root.")
+if(TARGET vostral-logger)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "
+
+vostral-logger records a sensor around the clock into CSV and record files,
+comes back after unplugging and restarts, and can run as a system service
+(installed, not enabled).")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -104,6 +140,9 @@ if(VOSTRAL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libqt5core5a, libqt5gui5 | libqt5gui5-gles, libqt5widgets5, libqt5serialport5, libqwt-qt5-6, libusb-1.0-0")
+  if(TARGET vostral-logger)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmosquitto1")
+  endif()
 endif()
 
 set(CPACK_SOURCE_GENERATOR TXZ)

@@ -2,7 +2,8 @@
 """Builds the Debian package from a built tree with cpack and checks what a user would install.
 
 usage: check_deb.py contents|lintian CPACK BUILD_DIR VERSION
-  contents  the file list, the control fields and the extracted files
+  contents  the file list, the control fields and the extracted files; the logger's service is
+            not enabled and passes systemd-analyze verify (when systemd-analyze is installed)
   lintian   lintian finds no error or warning
 
 Exits 77 (skipped) when the Debian tools are not installed.
@@ -25,6 +26,10 @@ EXPECTED = {
     "usr/share/doc/vostral-monitor/copyright",
     "usr/share/doc/vostral-monitor/changelog.gz",
 }
+# The logger is built (and then packaged) only where libmosquitto is.
+LOGGER = "usr/bin/vostral-logger"
+UNIT = "usr/lib/systemd/system/vostral-logger.service"
+LOGGER_FILES = {LOGGER, UNIT, "usr/share/man/man1/vostral-logger.1.gz"}
 ICON = re.compile(r"^usr/share/icons/hicolor/(\d+)x(\d+)/apps/vostral-monitor\.png$")
 HICOLOR_SIZES = {16, 22, 24, 32, 36, 48, 64, 72, 96, 128, 192, 256, 512}
 
@@ -75,19 +80,39 @@ def depends_names(depends):
             for entry in depends.split(",") for alt in entry.split("|") if alt.strip()}
 
 
-def check_contents(deb, root, version, failures):
+def check_service(deb, root, failures):
+    """Shipped, not enabled, and valid for systemd with the packaged program."""
+    if re.search(r"\b(preinst|postinst)\b", run("dpkg-deb", "-I", deb)):
+        failures.append("the package has a maintainer script: the service must not be enabled")
+    if any(".wants/" in p for p in run("dpkg-deb", "-c", deb).split()):
+        failures.append("the package enables a unit")
+    if not shutil.which("systemd-analyze"):
+        print("systemd-analyze is not installed: the unit is not verified")
+        return
+    # The unit names the installed program; verify it against the packaged one.
+    copy = os.path.join(root, "vostral-logger.service")
+    with open(os.path.join(root, UNIT), encoding="utf-8") as f, open(copy, "w", encoding="utf-8") as out:
+        out.write(f.read().replace("/" + LOGGER, os.path.join(root, LOGGER)))
+    result = subprocess.run(["systemd-analyze", "verify", "--man=no", copy],
+                            capture_output=True, text=True)
+    if result.returncode != 0 or result.stderr.strip():
+        failures.append(f"systemd-analyze verify: {result.stdout}{result.stderr}".strip())
+
+
+def check_contents(deb, root, version, failures, logger):
+    expected = EXPECTED | (LOGGER_FILES if logger else set())
     listed = set()
     for line in run("dpkg-deb", "-c", deb).splitlines():
         path = line.split()[-1]
         if not path.endswith("/"):
             listed.add(path[2:] if path.startswith("./") else path)
     icons = [p for p in listed if ICON.match(p)]
-    for missing in sorted(EXPECTED - listed):
+    for missing in sorted(expected - listed):
         failures.append(f"missing from the package: {missing}")
     if len(icons) != 1:
         failures.append(f"expected one hicolor icon, found {icons}")
     # nothing from development: the simulated sensor, tests, static libraries, headers
-    for extra in sorted(listed - EXPECTED - set(icons)):
+    for extra in sorted(listed - expected - set(icons)):
         failures.append(f"unexpected file in the package: {extra}")
 
     fields = control_fields(deb)
@@ -96,16 +121,20 @@ def check_contents(deb, root, version, failures):
         if fields.get(key) != want:
             failures.append(f"control field {key} is {fields.get(key)!r}, expected {want!r}")
     run("dpkg-deb", "-x", deb, root)
-    binary = os.path.join(root, PROGRAM)
-    if not os.access(binary, os.X_OK):
-        failures.append(f"{PROGRAM} is not executable")
     have = depends_names(fields.get("Depends", ""))
-    for soname, package in needed_packages(binary).items():
-        if package not in have:
-            failures.append(f"the program links {soname} of {package}, which Depends lacks")
-    sections = run("readelf", "-S", "-W", binary)
-    if ".symtab" in sections or ".debug_" in sections:
-        failures.append(f"{PROGRAM} is not stripped")
+    for program in [PROGRAM] + ([LOGGER] if logger else []):
+        binary = os.path.join(root, program)
+        if not os.access(binary, os.X_OK):
+            failures.append(f"{program} is not executable")
+            continue
+        for soname, package in needed_packages(binary).items():
+            if package not in have:
+                failures.append(f"{program} links {soname} of {package}, which Depends lacks")
+        sections = run("readelf", "-S", "-W", binary)
+        if ".symtab" in sections or ".debug_" in sections:
+            failures.append(f"{program} is not stripped")
+    if logger:
+        check_service(deb, root, failures)
 
     if icons:
         m = ICON.match(icons[0])
@@ -157,7 +186,8 @@ def main(mode, cpack, build_dir, version):
         deb = build_deb(cpack, build_dir, os.path.join(tmp, "out"))
         print("built", os.path.basename(deb))
         if mode == "contents":
-            check_contents(deb, os.path.join(tmp, "root"), version, failures)
+            logger = os.path.exists(os.path.join(build_dir, "logger", "vostral-logger"))
+            check_contents(deb, os.path.join(tmp, "root"), version, failures, logger)
         else:
             check_lintian(deb, failures)
     for f in failures:
