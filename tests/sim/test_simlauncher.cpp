@@ -114,6 +114,7 @@ void TestSimLauncher::parsesOptions()
                                         "--serial", "0102030405060a", "--readings", "constant:12.5",
                                         "--history", "30", "--announce", "5000", "--vid", "0x16c0",
                                         "--pid", "05df", "--drop-answers", "2", "--unplug-after", "100",
+                                        "--usb-packet-number", "low-byte",
                                         "--", "prog", "--type", "x"}),
                                   &o, &error));
     QCOMPARE(int(o.link), int(SimLaunchOptions::Link::Serial));
@@ -127,6 +128,7 @@ void TestSimLauncher::parsesOptions()
     QCOMPARE(o.usb.productId, uint16_t(0x05DF));
     QCOMPARE(o.dropAnswers, 2);
     QCOMPARE(o.unplugAfterMs, 100);
+    QCOMPARE(int(o.sensor.usbPacketNumber), int(SimUsbPacketNumber::LowByte));
     QCOMPARE(o.command, Args({"prog", "--type", "x"}));
 }
 
@@ -139,6 +141,7 @@ void TestSimLauncher::rejectsBadOptions_data()
     QTest::newRow("serial odd length") << QStringList{"--serial", "0102030", "--", "x"};
     QTest::newRow("serial not hex") << QStringList{"--serial", "01020304050g", "--", "x"};
     QTest::newRow("unknown link") << QStringList{"--link", "bluetooth", "--", "x"};
+    QTest::newRow("unknown packet number") << QStringList{"--usb-packet-number", "high", "--", "x"};
     QTest::newRow("bad readings") << QStringList{"--readings", "ramp:1", "--", "x"};
     QTest::newRow("comma decimal") << QStringList{"--readings", "constant:1,5x", "--", "x"};
     QTest::newRow("missing value") << QStringList{"--history"};
