@@ -28,10 +28,9 @@ private slots:
     void fullDownload_data()
     {
         AddLinkColumn();
-        QTest::addColumn<bool>("lowByte");   // the device reads a USB request's low byte alone
+        QTest::addColumn<bool>("lowByte");   // the device answers packet 0, 1, ... for 256, 257, ...
         QTest::newRow("USB") << E2eLink::Usb << false;
         QTest::newRow("serial") << E2eLink::Serial << false;
-        // It answers 0, 1, ... for 256, 257, ...: none is stored, five in a row end the download.
         QTest::newRow("USB, device reads the low byte") << E2eLink::Usb << true;
     }
     void fullDownload()
@@ -46,7 +45,7 @@ private slots:
 
         // 4031 values announced: 335 whole groups, packets 0 .. 1004, in order.
         const std::vector<SeenRequest> requests = HistoryRequests(*rig.model);
-        const int asked = lowByte ? 256 + 5 : 1005, values = lowByte ? 1020 : 4020;
+        const int asked = lowByte ? 256 + 5 : 1005, n = lowByte ? 1020 : 4020;
         QCOMPARE(int(requests.size()), asked);
         for (int i = 0; i < asked; ++i) {
             const SeenRequest& r = requests[size_t(i)];
@@ -55,7 +54,7 @@ private slots:
             QCOMPARE(r.packet, link == E2eLink::Usb ? i & 0xFF : i);
         }
         QCOMPARE(int(rig.codec.m_5MinutesCount), 4031);
-        const QString diff = CompareHistory(rig.codec, rig.Memory(), IndexRange(0, values - 1), IndexRange(0, values - 1));
+        const QString diff = CompareHistory(rig.codec, rig.Memory(), IndexRange(0, n - 1), IndexRange(0, n - 1));
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         if (rig.usb) {
             for (const SimUsbTransfer& t : rig.usb->Transfers(0x02))

@@ -73,15 +73,13 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("pm10First");
         QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("held");   // values in the device's memory
-        QTest::addColumn<bool>("lowByte"); // the device reads a USB request's low byte alone
-        QTest::newRow("usb LV51") << Link::Usb << 130 << true << 300 << 288 << false;
-        QTest::newRow("usb LV52") << Link::Usb << 131 << true << 300 << 288 << false;
-        QTest::newRow("usb AQ33, one value") << Link::Usb << 20 << false << 297 << 288 << false;
-        QTest::newRow("usb AQ31, old format") << Link::Usb << 1 << false << 300 << 288 << false;
-        QTest::newRow("serial LV51") << Link::Serial << 130 << true << 300 << 288 << false;
-        QTest::newRow("usb LV51, full memory") << Link::Usb << 130 << true << 300 << 4031 << false;
-        QTest::newRow("usb LV51, full memory, low byte") << Link::Usb << 130 << true << 300 << 4031 << true;
+        QTest::addColumn<bool>("lowByte"); // a full memory; USB packet numbers read by low byte
+        QTest::newRow("usb LV51") << Link::Usb << 130 << true << 300 << false;
+        QTest::newRow("usb LV52") << Link::Usb << 131 << true << 300 << false;
+        QTest::newRow("usb AQ33, one value") << Link::Usb << 20 << false << 297 << false;
+        QTest::newRow("usb AQ31, old format") << Link::Usb << 1 << false << 300 << false;
+        QTest::newRow("serial LV51") << Link::Serial << 130 << true << 300 << false;
+        QTest::newRow("usb LV51, full memory, low byte") << Link::Usb << 130 << true << 300 << true;
     }
     void downloadEndToEnd()
     {
@@ -89,10 +87,8 @@ private slots:
         QFETCH(int, type);
         QFETCH(bool, pm10First);
         QFETCH(int, interval);
-        QFETCH(int, held);
         QFETCH(bool, lowByte);
-        // Whole groups of the oldest values; only packets 0-255 when the device reads the low byte.
-        const int shown = lowByte ? 1020 : std::min(held, 4020);
+        const int held = lowByte ? 4031 : 288, shown = lowByte ? 1020 : 288; // packets 0-255 only
         SensorConfig config = Sensor(type, "HX01", Ramp());
         config.historyCount = held;
         config.usbPacketNumber = lowByte ? SimUsbPacketNumber::LowByte : SimUsbPacketNumber::Tracking;

@@ -233,9 +233,9 @@ private slots:
         }
     }
 
-    // "Clear history data" asks first; Yes sends the request on the serial link, the device's
-    // confirmation shows "Clearing success" and acts as an identity answer. The request is not
-    // defined on USB: there nothing is sent and the user is told why.
+    // "Clear history data" asks first; Yes sends the request on the serial link (USB does not
+    // define it: the user is told), the confirmation shows "Clearing success" and acts as an
+    // identity answer.
     void clearHistory_data()
     {
         QTest::addColumn<Link>("link");

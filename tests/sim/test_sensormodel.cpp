@@ -283,8 +283,7 @@ void TestSensorModel::usbRequestsCarryTheLowByteOnly_data()
     // 256 groups end at packet 767: the next request for low byte 0 is a new download.
     QTest::newRow("download ending at 767, then another")
         << 3072 << usb << Concat(Range(0, 767), Range(0, 2)) << Concat(Range(0, 767), Range(0, 2));
-    // A download that ended at packet 255, and a new one of the same kind a while later.
-    QTest::newRow("download ending at 255, then another")
+    QTest::newRow("download ending at 255, another of the same kind later")
         << 4031 << usb << Concat(Range(0, 255), {-6000, 0, 1}) << Concat(Range(0, 255), {0, 1});
     QTest::newRow("serial carries the high bits") << 4031 << serial << std::vector<int>{0x102, 0, 0x300, 5}
                                                   << std::vector<int>{0x102, 0, 0x300, 5};
