@@ -174,8 +174,7 @@ qint64 LocalOffsetAt(qint64 secs)
 // - a reading the clocks skipped (the spring-forward gap) was taken by a clock not yet put
 //   forward: it is read with the offset in force before the change (02:30 becomes 03:30);
 // - a reading that happens twice (the fall-back hour) is the first of the two.
-// Qt 5 has no answer of its own for the gap: there a QDateTime is invalid and its seconds are
-// an hour early.
+// Qt 5 alone gets the gap wrong: such a QDateTime is invalid and its seconds are an hour early.
 qint64 WallClockToEpoch(const QDate& date, int64_t clock)
 {
     const qint64 wall = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + clock;
@@ -188,7 +187,7 @@ qint64 WallClockToEpoch(const QDate& date, int64_t clock)
     const bool afterHolds = LocalOffsetAt(atAfter) == after;
     if (beforeHolds && afterHolds)
         return std::min(atBefore, atAfter);
-    return afterHolds && !beforeHolds ? atAfter : atBefore;
+    return afterHolds ? atAfter : atBefore;
 }
 } // namespace
 

@@ -89,9 +89,10 @@ unsigned char SCodeUsb::DecodeHistoryPacket(const unsigned char* msg)
     const int packet = (msg[17] & 0x03) * 256 + msg[3];
     // While a request waits, only the packet it asked for is stored: a late answer, a repeated
     // one, or one a device picked by the request's low byte alone (a USB request carries no
-    // more) would fill a group out of turn and repeat values and time stamps.
-    const bool values = msg[4] != kEchoCleared && msg[4] != kEchoCount;
-    if (values && m_AwaitedPacket >= 0 && packet != m_AwaitedPacket) {
+    // more) would fill a group out of turn and repeat values and time stamps. The clear
+    // confirmation and the count answer carry no packet number.
+    const bool numbered = msg[4] != kEchoCleared && msg[4] != kEchoCount;
+    if (numbered && m_AwaitedPacket >= 0 && packet != m_AwaitedPacket) {
         qCDebug(lcHistory, "history: packet %d answered while %d was asked for", packet, m_AwaitedPacket);
         return kResultNothing;
     }
