@@ -59,6 +59,10 @@
         <translation>清除历史数据</translation>
     </message>
     <message>
+        <source>Clearing history data needs the serial connection.</source>
+        <translation>清除历史数据需要串口连接。</translation>
+    </message>
+    <message>
         <source>Clearing success</source>
         <translation>清除成功</translation>
     </message>

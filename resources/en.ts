@@ -59,6 +59,10 @@
         <translation>Clear history data</translation>
     </message>
     <message>
+        <source>Clearing history data needs the serial connection.</source>
+        <translation>Clearing history data needs the serial connection.</translation>
+    </message>
+    <message>
         <source>Clearing success</source>
         <translation>Clearing success</translation>
     </message>

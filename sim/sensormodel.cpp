@@ -158,25 +158,35 @@ void SensorModel::Dispatch(const SimMessage& request, SimLink link, int64_t now)
     }
 }
 
-// On USB only bits 0-7 of the packet number travel (position 17 stays 0), so the device works
-// out the rest: a download asks for 0, 1, 2, ... in order, and the packet meant is the one with
-// that low byte nearest at or after the packet served last. A request for low byte 0 starts a new
-// download, unless it is the very next packet of a download still running (256, 512, 768 within
-// the announced count). The serial link carries bits 8-9 in position 17 and is taken as is.
-int SensorModel::ResolvePacket(const SimMessage& request, SimLink link)
+// On USB only bits 0-7 of the packet number travel (position 17 stays 0). In Tracking mode the
+// device works out the rest: a download asks for 0, 1, 2, ... in order, and the packet meant is
+// the one with that low byte nearest at or after the packet served last. A request continues a
+// download only when it asks for the same kind as the last one and comes within
+// kDownloadGapMs of it (a host gives up on one packet after about 2 s; a download started by
+// hand comes later than that); any other request starts afresh from packet 0, so a download
+// that ended at packet 255, 511 or 767 does not make the next one begin at 256. Low byte 0
+// starts a new download, unless it is the very next packet (256, 512, 768) of one still running
+// within the announced count. In LowByte mode position 3 is the whole number. The serial link
+// carries bits 8-9 in position 17 and is taken as is.
+int SensorModel::ResolvePacket(const SimMessage& request, SimLink link, int64_t now)
 {
     constexpr int kPacketSpace = 1024;   // 10-bit packet numbers
+    constexpr int64_t kDownloadGapMs = 5000;
     int packet = (request[17] & 0x03) * 256 + request[3];
-    if (link == SimLink::Usb) {
+    const bool continues = m_LastPacket >= 0 && request[4] == m_LastKind
+                           && now - m_LastPacketMs <= kDownloadGapMs;
+    if (link == SimLink::Usb && m_Config.usbPacketNumber == SimUsbPacketNumber::LowByte) {
+        packet = request[3];
+    } else if (link == SimLink::Usb) {
         const int low = request[3];
         if (low == 0) {
             const int announced = m_Config.announcedCount >= 0 ? m_Config.announcedCount
                                                                : m_History.Count();
             const int announcedPackets = std::min(kPacketSpace, (announced + 11) / 12 * 3);
             const int next = m_LastPacket + 1;
-            packet = m_LastPacket >= 0 && next % 256 == 0 && next < announcedPackets ? next : 0;
+            packet = continues && next % 256 == 0 && next < announcedPackets ? next : 0;
         } else {
-            const int from = std::max(0, m_LastPacket);
+            const int from = continues ? m_LastPacket : 0;
             packet = from - from % 256 + low;
             if (packet < from)
                 packet += 256;
@@ -185,6 +195,8 @@ int SensorModel::ResolvePacket(const SimMessage& request, SimLink link)
         }
     }
     m_LastPacket = packet;
+    m_LastKind = request[4];
+    m_LastPacketMs = now;
     return packet;
 }
 
@@ -201,8 +213,11 @@ void SensorModel::AnswerPacket(int packet, const SimMessage& frame, int64_t now)
 void SensorModel::DispatchHistory(const SimMessage& request, SimLink link, int64_t now)
 {
     const uint8_t kind = request[4];
-    // The clear request: packet 0, kind 0, position 5 = 1. Understood whatever the format.
+    // The clear request: packet 0, kind 0, position 5 = 1. Understood whatever the format, but
+    // only on the serial link (and by direct calls): the device defines it there alone.
     if (kind == 0 && request[3] == 0 && request[5] == 1) {
+        if (link == SimLink::Usb)
+            return;
         m_History.Clear();
         ++m_HistoryClears;
         SimMessage a = SimMakeFrame(kSimHistory);
@@ -216,20 +231,20 @@ void SensorModel::DispatchHistory(const SimMessage& request, SimLink link, int64
     const int announced = m_Config.announcedCount;
     switch (kind) {
     case 1: {
-        const int packet = ResolvePacket(request, link);
+        const int packet = ResolvePacket(request, link, now);
         AnswerPacket(packet, m_History.PacketIndexPacket(packet, SimSeries::Pm25, kSimEchoPrimary,
                                                          announced), now);
         break;
     }
     case 5: {
-        const int packet = ResolvePacket(request, link);
+        const int packet = ResolvePacket(request, link, now);
         AnswerPacket(packet, m_History.PacketIndexPacket(packet, SimSeries::Pm10, kSimEchoPm10,
                                                          announced), now);
         break;
     }
     case 2:
     case 3: {
-        const int packet = ResolvePacket(request, link);
+        const int packet = ResolvePacket(request, link, now);
         if (GasKind() == SimGas::None) {
             SimHistory empty(0);
             AnswerPacket(packet, empty.PacketIndexPacket(packet, SimSeries::Gas,

@@ -30,6 +30,12 @@ enum class SimGas { Auto, None, Formaldehyde, Tvoc };
 //   every other code, as the real families do; a request in the other format goes unanswered.
 enum class SimHistoryFormats { Auto, OldOnly, PacketIndexOnly, Both };
 
+// How the device reads the packet number of a USB history request, which carries only bits 0-7
+// (position 17 is 0 on that link).
+//   Tracking: works out bits 8-9 from the order of the requests (see ResolvePacket).
+//   LowByte: takes position 3 as it stands, so a request for packet 300 is answered with 44.
+enum class SimUsbPacketNumber { Tracking, LowByte };
+
 struct SensorConfig {
     int typeCode = 130;
     std::array<uint8_t, 4> name{{'L', 'V', '5', '1'}};
@@ -55,6 +61,7 @@ struct SensorConfig {
     // with echo 1 in the primary layout, so a host that stores echo-1 packets gets the gas
     // values; a device without a gas channel answers with an empty history.
     uint8_t gasHistoryEcho = kSimEchoPrimary;
+    SimUsbPacketNumber usbPacketNumber = SimUsbPacketNumber::Tracking;
     // 0: the clock runs in real time; otherwise it starts stepped at this time (ms since 1970).
     int64_t clockStartMs = 0;
 };
@@ -126,7 +133,7 @@ private:
     void Answer(const SimMessage& frame, int64_t now);
     void Dispatch(const SimMessage& request, SimLink link, int64_t now);
     void DispatchHistory(const SimMessage& request, SimLink link, int64_t now);
-    int ResolvePacket(const SimMessage& request, SimLink link);
+    int ResolvePacket(const SimMessage& request, SimLink link, int64_t now);
     void AnswerPacket(int packet, const SimMessage& frame, int64_t now);
     bool Understands(uint8_t command) const;
     void CatchUpHistory(int64_t now);
@@ -155,6 +162,8 @@ private:
     uint8_t m_CorruptMask = 0xFF;
     int m_HistoryClears = 0;
     int m_LastPacket = -1;           // the history packet served last
+    uint8_t m_LastKind = 0;          // ... the kind it was asked for
+    int64_t m_LastPacketMs = 0;      // ... and when (model clock)
     std::multiset<int> m_DropPackets;
     bool m_Silent = false;
     bool m_Unplugged = false;

@@ -48,6 +48,9 @@ std::string SimLaunchUsage()
            "  --history N              5-minute values in memory at start (default 288)\n"
            "  --history-capacity N     size of the history memory (default 4032, at most 4092)\n"
            "  --announce N             history count announced in packet 0 (default: real)\n"
+           "  --usb-packet-number tracking|low-byte   how a USB history request's packet number\n"
+           "                           is read: from the order of the requests (default), or\n"
+           "                           as its low byte alone\n"
            "  --answer-delay MS        delay before each answer\n"
            "  --no-measurements        send no measurement frames\n"
            "  --vid HEX --pid HEX      USB or bridge identity\n"
@@ -171,6 +174,17 @@ bool SimParseLaunchOptions(const std::vector<std::string>& args, SimLaunchOption
             if (!number(a, 0, 65535, &n))
                 return false;
             o.sensor.announcedCount = int(n);
+        } else if (a == "--usb-packet-number") {
+            if (!value(a, &v))
+                return false;
+            if (v == "tracking")
+                o.sensor.usbPacketNumber = SimUsbPacketNumber::Tracking;
+            else if (v == "low-byte")
+                o.sensor.usbPacketNumber = SimUsbPacketNumber::LowByte;
+            else {
+                *error = "unknown packet number reading: " + v;
+                return false;
+            }
         } else if (a == "--answer-delay") {
             if (!number(a, 0, 600000, &n))
                 return false;

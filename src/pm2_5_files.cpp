@@ -2,7 +2,6 @@
 // export, open a record file or a text file, and clear the device's stored history.
 #include "pm2_5.h"
 
-#include "deviceframe.h"
 #include "grecorddatapro.h"
 #include "platformtime.h"
 #include "textimport.h"
@@ -174,16 +173,12 @@ void PM2_5::on_actionClear_history_data_triggered()
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer == QMessageBox::No)
         return;
-    // No reply is awaited here: the device's confirmation comes through the poll.
-    if (m_CodeUsb.IsSerialActive()) {
-        m_CodeUsb.m_Serial.ClearHistoryData();
-    } else if (m_CodeUsb.IsDeviceReady(0)) {
-        // A sensor on the USB bus takes the same request, with the USB transport byte.
-        unsigned char message[kFrameMessageLength];
-        Frame_Begin(message, 0xAD);
-        message[0] = 0x02;
-        message[5] = 0x01;
-        Frame_SetCheckSum(message);
-        m_CodeUsb.WriteData(0, message);
+    // The clear request is defined on the serial link only; what a sensor on the USB bus would
+    // make of it is unknown, so there the user is told instead of the command doing nothing.
+    if (!m_CodeUsb.IsSerialActive()) {
+        statusBar()->showMessage(tr("Clearing history data needs the serial connection."), kFileMessageMs);
+        return;
     }
+    // No reply is awaited here: the device's confirmation comes through the poll.
+    m_CodeUsb.m_Serial.ClearHistoryData();
 }

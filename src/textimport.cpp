@@ -160,6 +160,35 @@ bool ParseDateLine(Span line, QDate* date)
     *date = QDate(int(field[0]), int(field[1]), int(field[2]));
     return date->isValid();
 }
+
+qint64 LocalOffsetAt(qint64 secs)
+{
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::LocalTime).offsetFromUtc();
+}
+
+// The instant at which local clocks read `clock` seconds after the start of `date` (a clock
+// beyond a day runs into the following days). The reading is built as wall-clock time, not as
+// midnight plus elapsed seconds, so a start after the clocks changed that day is not an hour off.
+// Where the change makes the reading ambiguous it is settled the way a logger's clock would
+// have meant it:
+// - a reading the clocks skipped (the spring-forward gap) was taken by a clock not yet put
+//   forward: it is read with the offset in force before the change (02:30 becomes 03:30);
+// - a reading that happens twice (the fall-back hour) is the first of the two.
+// Qt 5 alone gets the gap wrong: such a QDateTime is invalid and its seconds are an hour early.
+qint64 WallClockToEpoch(const QDate& date, int64_t clock)
+{
+    const qint64 wall = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + clock;
+    // The offsets a day either side bracket the one change a day can bring.
+    const qint64 before = LocalOffsetAt(wall - 86400);
+    const qint64 after = LocalOffsetAt(wall + 86400);
+    const qint64 atBefore = wall - before;
+    const qint64 atAfter = wall - after;
+    const bool beforeHolds = LocalOffsetAt(atBefore) == before;
+    const bool afterHolds = LocalOffsetAt(atAfter) == after;
+    if (beforeHolds && afterHolds)
+        return std::min(atBefore, atAfter);
+    return afterHolds ? atAfter : atBefore;
+}
 } // namespace
 
 TextImportResult TextImport_Parse(const QByteArray& text, _STracFile* trac)
@@ -229,7 +258,11 @@ TextImportResult TextImport_Parse(const QByteArray& text, _STracFile* trac)
         return TextImportResult::BadInterval;
     trac->sec_per_record = int32_t(interval);
 
-    const qint64 start = QDateTime(date, QTime(0, 0), Qt::LocalTime).addSecs(clock1).toSecsSinceEpoch();
+    // A reading far outside 1970..2106 is refused before the local-time conversion sees it.
+    const qint64 wallDays = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay() + clock1 / 86400;
+    if (wallDays < -2 || wallDays > qint64(std::numeric_limits<uint32_t>::max()) / 86400 + 2)
+        return TextImportResult::BadDate;
+    const qint64 start = WallClockToEpoch(date, clock1);
     if (start < 0 || start > qint64(std::numeric_limits<uint32_t>::max()))
         return TextImportResult::BadDate;
     trac->start_time = uint32_t(start);

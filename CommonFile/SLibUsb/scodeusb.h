@@ -86,7 +86,7 @@ public:
     bool ReadHistoryData(int index, int kind, int gasIsTvoc);
     bool ReadHistoryDataNew(int index, int kind, int gasIsTvoc);
     bool ReadHistoryDataOld(int index, int kind);
-    // One packet-index request and its wait; true when an 0xAD answer ended the wait.
+    // One packet-index request and its wait; true when the answer to that packet ended the wait.
     bool AskOneHisData(int index, int packet, int gasIsTvoc, int kind);
     // Ends a running download at its next wait (the window calls it from the event loop that a
     // serial download lets run). A cancelled download, and every one after it until the caller
@@ -138,4 +138,7 @@ private:
     int16_t m_PM10GroupStart[kHistoryGroups] = {};
     uint8_t m_PM10GroupLength[kHistoryGroups] = {};
     bool m_PairWithPM10 = false; // the running primary download follows a PM10 download
+    // The packet number a history request waits for, -1 while none waits (an ordinary poll
+    // decodes every 0xAD answer as it comes).
+    int m_AwaitedPacket = -1;
 };

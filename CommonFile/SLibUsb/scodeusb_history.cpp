@@ -87,6 +87,15 @@ uint32_t HisTimeToTime_t(uint32_t dateWord)
 unsigned char SCodeUsb::DecodeHistoryPacket(const unsigned char* msg)
 {
     const int packet = (msg[17] & 0x03) * 256 + msg[3];
+    // While a request waits, only the packet it asked for is stored: a late answer, a repeated
+    // one, or one a device picked by the request's low byte alone (a USB request carries no
+    // more) would fill a group out of turn and repeat values and time stamps. The clear
+    // confirmation and the count answer carry no packet number.
+    const bool numbered = msg[4] != kEchoCleared && msg[4] != kEchoCount;
+    if (numbered && m_AwaitedPacket >= 0 && packet != m_AwaitedPacket) {
+        qCDebug(lcHistory, "history: packet %d answered while %d was asked for", packet, m_AwaitedPacket);
+        return kResultNothing;
+    }
     if (packet == 0) {
         // The device announces its count; whole groups of twelve are downloaded.
         const int announced = Frame_Word(msg, 15);
@@ -275,20 +284,24 @@ bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)
     else
         AskHistoryDataUsb(index, packet, kind);
 
+    // An answer with another packet number is not this one: it counts as an attempt that
+    // brought nothing, and the wait goes on.
+    m_AwaitedPacket = packet;
+    bool answered = false;
     TAG_T_SPM25Data discarded;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && !answered; ++attempt) {
         Platform_SleepMs(kAttemptMs);
         // Lets the serial port take in what arrived, and keeps the window alive meanwhile.
         if (serial && QCoreApplication::instance())
             QCoreApplication::processEvents();
         const unsigned char result = ReadPM25Data(index, &discarded);
         qCDebug(lcHistory, "mResult=%d", result);
-        if (result == kResultHistory)
-            return true;
-        if (HistoryStopped(index))
-            return false;
+        answered = result == kResultHistory;
+        if (!answered && HistoryStopped(index))
+            break;
     }
-    return false;
+    m_AwaitedPacket = -1;
+    return answered;
 }
 
 bool SCodeUsb::WaitForOldPacket(int index, int packet, int kind, int attempts, int sleepMs)

@@ -28,27 +28,33 @@ private slots:
     void fullDownload_data()
     {
         AddLinkColumn();
-        QTest::newRow("USB") << E2eLink::Usb;
-        QTest::newRow("serial") << E2eLink::Serial;
+        QTest::addColumn<bool>("lowByte");   // the device answers packet 0, 1, ... for 256, 257, ...
+        QTest::newRow("USB") << E2eLink::Usb << false;
+        QTest::newRow("serial") << E2eLink::Serial << false;
+        QTest::newRow("USB, device reads the low byte") << E2eLink::Usb << true;
     }
     void fullDownload()
     {
         QFETCH(E2eLink, link);
+        QFETCH(bool, lowByte);
         HistoryRig rig;
-        QVERIFY2(rig.Open(link, E2eSensor(130, 4031, true)), LinkName(link));
+        SensorConfig cfg = E2eSensor(130, 4031, true);
+        cfg.usbPacketNumber = lowByte ? SimUsbPacketNumber::LowByte : SimUsbPacketNumber::Tracking;
+        QVERIFY2(rig.Open(link, cfg), LinkName(link));
         QVERIFY(rig.codec.ReadHistoryData(0, 1, 0));
 
         // 4031 values announced: 335 whole groups, packets 0 .. 1004, in order.
         const std::vector<SeenRequest> requests = HistoryRequests(*rig.model);
-        QCOMPARE(int(requests.size()), 1005);
-        for (int i = 0; i < 1005; ++i) {
+        const int asked = lowByte ? 256 + 5 : 1005, n = lowByte ? 1020 : 4020;
+        QCOMPARE(int(requests.size()), asked);
+        for (int i = 0; i < asked; ++i) {
             const SeenRequest& r = requests[size_t(i)];
             QCOMPARE(r.kind, 1);
             // Only bits 0-7 of the packet number travel on USB; the serial link carries them all.
             QCOMPARE(r.packet, link == E2eLink::Usb ? i & 0xFF : i);
         }
         QCOMPARE(int(rig.codec.m_5MinutesCount), 4031);
-        const QString diff = CompareHistory(rig.codec, rig.Memory(), IndexRange(0, 4019), IndexRange(0, 4019));
+        const QString diff = CompareHistory(rig.codec, rig.Memory(), IndexRange(0, n - 1), IndexRange(0, n - 1));
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         if (rig.usb) {
             for (const SimUsbTransfer& t : rig.usb->Transfers(0x02))

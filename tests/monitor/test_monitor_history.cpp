@@ -73,11 +73,13 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("pm10First");
         QTest::addColumn<int>("interval");
-        QTest::newRow("usb LV51") << Link::Usb << 130 << true << 300;
-        QTest::newRow("usb LV52") << Link::Usb << 131 << true << 300;
-        QTest::newRow("usb AQ33, one value") << Link::Usb << 20 << false << 297;
-        QTest::newRow("usb AQ31, old format") << Link::Usb << 1 << false << 300;
-        QTest::newRow("serial LV51") << Link::Serial << 130 << true << 300;
+        QTest::addColumn<bool>("lowByte"); // a full memory; USB packet numbers read by low byte
+        QTest::newRow("usb LV51") << Link::Usb << 130 << true << 300 << false;
+        QTest::newRow("usb LV52") << Link::Usb << 131 << true << 300 << false;
+        QTest::newRow("usb AQ33, one value") << Link::Usb << 20 << false << 297 << false;
+        QTest::newRow("usb AQ31, old format") << Link::Usb << 1 << false << 300 << false;
+        QTest::newRow("serial LV51") << Link::Serial << 130 << true << 300 << false;
+        QTest::newRow("usb LV51, full memory, low byte") << Link::Usb << 130 << true << 300 << true;
     }
     void downloadEndToEnd()
     {
@@ -85,7 +87,12 @@ private slots:
         QFETCH(int, type);
         QFETCH(bool, pm10First);
         QFETCH(int, interval);
-        Rig rig(link, Sensor(type, "HX01", Ramp()));
+        QFETCH(bool, lowByte);
+        const int held = lowByte ? 4031 : 288, shown = lowByte ? 1020 : 288; // packets 0-255 only
+        SensorConfig config = Sensor(type, "HX01", Ramp());
+        config.historyCount = held;
+        config.usbPacketNumber = lowByte ? SimUsbPacketNumber::LowByte : SimUsbPacketNumber::Tracking;
+        Rig rig(link, config);
         RIG_READY(rig);
         PM2_5& w = *rig.window;
         QVERIFY(rig.Settle());
@@ -94,7 +101,7 @@ private slots:
         QVERIFY(rig.NextReading());
         const int64_t liveBefore = rig.Offered(0);
         const std::vector<SimHistoryValue> memory = rig.History();
-        QCOMPARE(int(memory.size()), 288);
+        QCOMPARE(int(memory.size()), held);
 
         // A look inside the download, which on USB lets no event through.
         bool looked = false;
@@ -110,7 +117,7 @@ private slots:
         rig.clock->onSleep = nullptr;
         QVERIFY(looked);
 
-        QCOMPARE(StatusText(w), Finished(288));
+        QCOMPARE(StatusText(w), Finished(shown));
         VerifyStopped(w);
 
         // The history store is current and holds the device's memory, value for value.
@@ -119,10 +126,10 @@ private slots:
         QCOMPARE(channel.m_pCurrent, channel.m_pHisData);
         const _SRealData* series = channel.m_pHisData->m_pRealData;
         const _STracFile* trac = channel.m_pHisData->m_pTrac;
-        QCOMPARE(series->m_DataCount, 288);
+        QCOMPARE(series->m_DataCount, shown);
         QCOMPARE(series->m_DataSecUnit, interval);
-        QCOMPARE(trac->used, 288);
-        for (int i = 0; i < 288; ++i) {
+        QCOMPARE(trac->used, shown);
+        for (int i = 0; i < shown; ++i) {
             QCOMPARE(trac->records[i].value1, memory[size_t(i)].pm25);
             QCOMPARE(series->m_pValue1[i], memory[size_t(i)].pm25 / 10.0);
             if (pm10First)
@@ -130,8 +137,8 @@ private slots:
         }
         // Each value's own time, where the format carries one.
         if (type != 1) {
-            QCOMPARE(channel.m_HisTimes.size(), 288);
-            for (int i = 0; i < 288; ++i)
+            QCOMPARE(channel.m_HisTimes.size(), shown);
+            for (int i = 0; i < shown; ++i)
                 QCOMPARE(int64_t(channel.m_HisTimes[i]), memory[size_t(i)].time);
         }
         // Devices with their own time stamps start their series at 1970; the others end it at
@@ -139,7 +146,7 @@ private slots:
         if (type == 130)
             QCOMPARE(channel.m_pHisData->m_StartTime.toSecsSinceEpoch(), qint64(0));
         else
-            QCOMPARE(channel.m_pHisData->m_StartTime, w.m_Plot.mTitleDate.addSecs(-qint64(interval) * 288));
+            QCOMPARE(channel.m_pHisData->m_StartTime, w.m_Plot.mTitleDate.addSecs(-qint64(interval) * shown));
 
         // PM10 first, then the shown channel's values.
         const QVector<int> kinds = HistoryKinds(rig.model, type == 1 ? 0xAC : 0xAD);

@@ -233,21 +233,29 @@ private slots:
         }
     }
 
-    // "Clear history data" asks first; Yes sends the request on the device's link, the device's
-    // confirmation shows "Clearing success" and acts as an identity answer.
+    // "Clear history data" asks first; Yes sends the request on the serial link (USB does not
+    // define it: the user is told), the confirmation shows "Clearing success" and acts as an
+    // identity answer.
     void clearHistory_data()
     {
         QTest::addColumn<Link>("link");
-        QTest::newRow("usb") << Link::Usb;
-        QTest::newRow("serial") << Link::Serial;
+        QTest::addColumn<bool>("english");
+        QTest::newRow("usb") << Link::Usb << false;
+        QTest::newRow("usb, English") << Link::Usb << true;
+        QTest::newRow("serial") << Link::Serial << false;
     }
     void clearHistory()
     {
         QFETCH(Link, link);
+        QFETCH(bool, english);
+        const QString usbMessage = english ? QStringLiteral("Clearing history data needs the serial connection.")
+                                           : QString::fromUtf8("清除历史数据需要串口连接。");
         Rig rig(link, Sensor(130, "LV51", Ramp()));
         RIG_READY(rig);
         PM2_5& w = *rig.window;
         QVERIFY(rig.Settle());
+        if (english)
+            w.on_actionEnglish_triggered();
         QVERIFY(w.ui->actionClear_history_data->isEnabled());
 
         ModalScript dialogs;
@@ -262,10 +270,18 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(ClearRequests(rig.model), 0);
         QCOMPARE(rig.model->HistoryClears(), 0);
+        QVERIFY(StatusText(w) != usbMessage);
 
         dialogs.Answer(QMessageBox::Yes);
         const int identities = rig.model->CountRequests(0xA6);
+        const size_t requests = rig.model->Requests().size();
         w.ui->actionClear_history_data->trigger();
+        if (link == Link::Usb) {
+            QCOMPARE(StatusText(w), usbMessage);
+            rig.Pump(300);
+            QCOMPARE(rig.model->Requests().size(), requests);
+            return;
+        }
         QTRY_COMPARE(rig.model->HistoryClears(), 1);
         QCOMPARE(ClearRequests(rig.model), 1);
         QVERIFY(rig.PumpUntil([&] { return StatusText(w) == PM(w, "Clearing success"); }));

@@ -1,7 +1,7 @@
 // The text import: the parser over plain text (accepted layout, refused files, rows, limits, any
 // prefix of a file) and the window's FileExcelToStr and open command on text files. CTest runs
-// it twice, the second time under a decimal-comma locale (LC_ALL=de_DE.UTF-8), which must not
-// change a single record.
+// it again under a decimal-comma locale (LC_ALL=de_DE.UTF-8), which must not change a single
+// record, and under TZ=EST5EDT,M3.2.0,M11.1.0 for the days the clocks change.
 #include "modalscript.h"
 #include "windowtest.h"
 
@@ -193,6 +193,17 @@ private slots:
             << 3 << QByteArray("  1   10:00:00   1.25   2   x y\r\n") << 1 << 1 << ten << QVector<int>{12, 20};
         QTest::newRow("a comma is no decimal point") << 3 << QByteArray("1 10:00:00 12,5 3,7\n") << 1 << 1 << ten
                                                      << QVector<int>{120, 30};
+        // Clock-change days, in the run under this zone: the start is the wall clock of its day;
+        // 02:30, skipped in spring, is read as 03:30, and 01:30, repeated in autumn, is the first.
+        const struct { const char* day; const char* clock; uint32_t utc; } changes[] = {
+            {"03.08", "01:30", 1772951400}, {"03.08", "02:30", 1772955000}, {"03.08", "03:30", 1772955000},
+            {"03.08", "12:00", 1772985600}, {"11.01", "01:30", 1793511000}, {"11.01", "03:30", 1793521800},
+            {"11.01", "12:00", 1793552400}};
+        for (const auto& c : changes)
+            if (qgetenv("TZ") == "EST5EDT,M3.2.0,M11.1.0")
+                QTest::newRow(qPrintable(QString("2026.%1 %2").arg(c.day, c.clock)))
+                    << 3 << "Date:2026." + QByteArray(c.day) + "-\n1 " + c.clock + ":00 1 1\n" << 1 << 1 << c.utc
+                    << QVector<int>{10, 10};
     }
     void rows()
     {
@@ -202,9 +213,11 @@ private slots:
         QFETCH(int, secPerRecord);
         QFETCH(uint32_t, start);
         QFETCH(QVector<int>, values);
-        const QByteArray head = "Date:2016.06.02-10:00:00\nData Count:" + QByteArray::number(count) + " \nother\n";
+        const int ownDate = rows.startsWith("Date:") ? rows.indexOf('\n') + 1 : 0;
+        const QByteArray date = ownDate ? rows.left(ownDate) : QByteArray("Date:2016.06.02-10:00:00\n");
+        const QByteArray head = date + "Data Count:" + QByteArray::number(count) + " \nother\n";
         Trac t;
-        QCOMPARE(Import(Rows(head, rows), &t), TextImportResult::Ok);
+        QCOMPARE(Import(Rows(head, rows.mid(ownDate)), &t), TextImportResult::Ok);
         QCOMPARE(t->count, count);
         QCOMPARE(t->used, used);
         QCOMPARE(t->sec_per_record, secPerRecord);

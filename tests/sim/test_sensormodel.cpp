@@ -267,7 +267,7 @@ void TestSensorModel::usbRequestsCarryTheLowByteOnly_data()
 {
     QTest::addColumn<int>("count");       // values in the memory
     QTest::addColumn<int>("link");        // SimLink
-    QTest::addColumn<std::vector<int>>("asked");     // packet numbers the host means
+    QTest::addColumn<std::vector<int>>("asked");     // packet numbers the host means; -ms: a pause
     QTest::addColumn<std::vector<int>>("answered");  // packet numbers the device answers
     const int usb = int(SimLink::Usb), serial = int(SimLink::Serial);
     QTest::newRow("full download") << 4031 << usb << Range(0, 1004) << Range(0, 1004);
@@ -283,6 +283,8 @@ void TestSensorModel::usbRequestsCarryTheLowByteOnly_data()
     // 256 groups end at packet 767: the next request for low byte 0 is a new download.
     QTest::newRow("download ending at 767, then another")
         << 3072 << usb << Concat(Range(0, 767), Range(0, 2)) << Concat(Range(0, 767), Range(0, 2));
+    QTest::newRow("download ending at 255, another of the same kind later")
+        << 4031 << usb << Concat(Range(0, 255), {-6000, 0, 1}) << Concat(Range(0, 255), {0, 1});
     QTest::newRow("serial carries the high bits") << 4031 << serial << std::vector<int>{0x102, 0, 0x300, 5}
                                                   << std::vector<int>{0x102, 0, 0x300, 5};
 }
@@ -297,6 +299,10 @@ void TestSensorModel::usbRequestsCarryTheLowByteOnly()
     m.SetHistory(Ramp(count, kStart / 1000 / 300 * 300));
     std::vector<int> got;
     for (int packet : asked) {
+        if (packet < 0) {
+            m.Clock().Advance(-packet);
+            continue;
+        }
         const SimMessage a = AskOn(m, SimLink(link), packet);
         QCOMPARE(a[2], uint8_t(0xAD));
         got.push_back(AnsweredPacket(a));
@@ -380,6 +386,8 @@ void TestSensorModel::countAndClear()
     SimMessage c = AskHistory(m, 0, 0xFE);
     QCOMPARE(c[4], uint8_t(0xFE));
     QCOMPARE(int(c[3]), 7);   // in fours, rounded up
+    m.Receive(TestRequest(0xAD, {{5, 1}}).data() + 1, SimLink::Usb);   // defined on serial only
+    QVERIFY(!m.NextFrame() && m.HistoryClears() == 0 && m.History().size() == 25);
     const auto cleared = Ask(m, TestRequest(0xAD, {{5, 1}}));
     QVERIFY(cleared);
     QCOMPARE((*cleared)[4], uint8_t(0xFD));

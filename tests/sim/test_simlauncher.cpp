@@ -130,6 +130,7 @@ void TestSimLauncher::parsesOptions()
                                         "--history", "30", "--announce", "5000", "--vid", "0x16c0",
                                         "--pid", "05df", "--drop-answers", "2", "--unplug-after", "100",
                                         "--replug-after", "200", "--replug-delay", "50",
+                                        "--usb-packet-number", "low-byte",
                                         "--", "prog", "--type", "x"}),
                                   &o, &error));
     QCOMPARE(int(o.link), int(SimLaunchOptions::Link::Serial));
@@ -145,6 +146,7 @@ void TestSimLauncher::parsesOptions()
     QCOMPARE(o.unplugAfterMs, 100);
     QCOMPARE(o.replugAfterMs, 200);
     QCOMPARE(o.replugDelayMs, 50);
+    QCOMPARE(int(o.sensor.usbPacketNumber), int(SimUsbPacketNumber::LowByte));
     QCOMPARE(o.command, Args({"prog", "--type", "x"}));
 }
 
@@ -157,6 +159,7 @@ void TestSimLauncher::rejectsBadOptions_data()
     QTest::newRow("serial odd length") << QStringList{"--serial", "0102030", "--", "x"};
     QTest::newRow("serial not hex") << QStringList{"--serial", "01020304050g", "--", "x"};
     QTest::newRow("unknown link") << QStringList{"--link", "bluetooth", "--", "x"};
+    QTest::newRow("unknown packet number") << QStringList{"--usb-packet-number", "high", "--", "x"};
     QTest::newRow("bad readings") << QStringList{"--readings", "ramp:1", "--", "x"};
     QTest::newRow("comma decimal") << QStringList{"--readings", "constant:1,5x", "--", "x"};
     QTest::newRow("missing value") << QStringList{"--history"};

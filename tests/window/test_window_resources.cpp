@@ -36,6 +36,7 @@ const Entry kEntries[] = {
     {"PM2_5", "Binary", "二进制文件", "Binary file"},
     {"PM2_5", "Chinese", "汉语", kSame},
     {"PM2_5", "Clear history data", "清除历史数据", kSame},
+    {"PM2_5", "Clearing history data needs the serial connection.", "清除历史数据需要串口连接。", kSame},
     {"PM2_5", "Clearing success", "清除成功", kSame},
     {"PM2_5", "Collect", "采集", kSame},
     {"PM2_5", "Collect historical data", "采集历史数据", kSame},
