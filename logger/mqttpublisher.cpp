@@ -21,6 +21,7 @@ constexpr auto kConnectTimeout = std::chrono::seconds(20);
 // broker that stops reading would otherwise make its queue grow with every reading.
 constexpr int kMaxPending = 64;
 constexpr auto kStopWait = std::chrono::seconds(2);
+constexpr char kSystemCertificates[] = "/etc/ssl/certs";
 
 std::once_flag g_LibInit;
 
@@ -164,12 +165,12 @@ void MqttPublisher::Start()
         mosquitto_username_pw_set(m_Mosq, m_Options.user.toUtf8().constData(),
                                   m_Options.password.isEmpty() ? nullptr : m_Options.password.toUtf8().constData());
     if (m_Options.tls) {
-        int rc;
-        if (m_Options.caFile.isEmpty())
-            rc = mosquitto_int_option(m_Mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
-            rc = mosquitto_tls_set(m_Mosq, QFile::encodeName(m_Options.caFile).constData(), nullptr, nullptr,
-                                   nullptr, nullptr);
+        // Without --mqtt-ca, the system's certificates as a directory rather than
+        // MOSQ_OPT_TLS_USE_OS_CERTS: with that option libmosquitto 2.0 refuses every attempt after
+        // a failed handshake ("invalid arguments"), so it would never connect again.
+        const QByteArray ca = QFile::encodeName(m_Options.caFile);
+        const int rc = mosquitto_tls_set(m_Mosq, ca.isEmpty() ? nullptr : ca.constData(),
+                                         ca.isEmpty() ? kSystemCertificates : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             Post(QStringLiteral("MQTT: TLS set-up failed: %1").arg(Sentence(mosquitto_strerror(rc))));
     }
@@ -191,7 +192,7 @@ void MqttPublisher::Run()
 {
     const QByteArray host = m_Options.host.toUtf8();
     int delay = 1;
-    bool first = true, socket = false;
+    bool socket = false;
     auto attemptStart = std::chrono::steady_clock::now();
     for (;;) {
         {
@@ -203,10 +204,10 @@ void MqttPublisher::Run()
             m_RefusedCode = -1;
             m_DisconnectErrno = 0;
             errno = 0;
-            const int rc = first ? mosquitto_connect_async(m_Mosq, host.constData(), m_Options.port, kKeepAliveSec)
-                                 : mosquitto_reconnect_async(m_Mosq);
+            // Not mosquitto_reconnect_async: after a failed TLS handshake it fails for good with
+            // "invalid arguments"; a full connect sets everything up again.
+            const int rc = mosquitto_connect_async(m_Mosq, host.constData(), m_Options.port, kKeepAliveSec);
             const int err = errno;
-            first = false;
             if (rc != MOSQ_ERR_SUCCESS) {
                 ReportFailure(rc, err);
                 WaitBackoff(&delay);
