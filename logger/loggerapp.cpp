@@ -102,6 +102,12 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         m_Assembler.SetSensor(m_Session.Model(), m_Session.Serial(), m_Session.HasGas());
         m_BackfillDue = m_Options.backfill;
         m_MqttOnline = false;
+        // Without a gas channel the discovery configs are known now; a gas model's first reading
+        // tells formaldehyde from TVOC.
+        if (m_Mqtt && !m_Session.HasGas()) {
+            m_Mqtt->SensorOnline(m_Session.Serial(), m_Session.Model(), GasKind::None, m_Session.HasPm10());
+            m_MqttOnline = true;
+        }
         break;
     }
     case SensorEvent::Primary:

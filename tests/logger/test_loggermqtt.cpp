@@ -3,6 +3,7 @@
 #include "csvformat.h"
 #include "mqttpublisher.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <mutex>
 #include <tuple>
 #include <unistd.h>
@@ -345,6 +347,78 @@ private slots:
         QCOMPARE(m_Said.size(), 1);
         QVERIFY2(m_Said[0].contains(said) && (credentials[1].isEmpty() || !m_Said[0].contains(credentials[1])), qPrintable(m_Said[0]));
     }
+
+#ifdef VOSTRAL_LOGGER
+    // The real logger under the simulated sensor: the state messages are what it recorded, the
+    // availability follows the sensor and the logger's death, and a broker outage or a wrong
+    // password costs the day file nothing.
+    void loggerEndToEnd_data()
+    {
+        QTest::addColumn<bool>("wrongPassword");
+        QTest::newRow("broker restart, replug, kill -9") << false;
+        QTest::newRow("wrong password") << true;
+    }
+    void loggerEndToEnd()
+    {
+        QFETCH(bool, wrongPassword);
+        Broker broker;
+        QVERIFY(broker.Start(wrongPassword));
+        Subscriber consumer(broker.port, "vostral/#"); // anonymous: shut out by the password broker
+        QTRY_VERIFY_WITH_TIMEOUT(consumer.subscribed || wrongPassword, kWait);
+        QTemporaryDir out;
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (wrongPassword)
+            env.insert("VOSTRAL_MQTT_PASSWORD", "wr0ng");
+        run.setProcessEnvironment(env);
+        run.setStandardErrorFile(out.filePath("said.txt"));
+        run.start(VOSTRAL_SIM, QStringList{"--readings", "ramp:10,1", "--replug-after", "7000", "--replug-delay", "2000", "--",
+                                           VOSTRAL_LOGGER, "--out", out.path(), "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port)}
+                                   + (wrongPassword ? QStringList{"--mqtt-user", "vostral"} : QStringList{}));
+        QTest::qWait(3000);
+        broker.Stop();
+        QTest::qWait(2000);
+        QVERIFY(broker.Start(wrongPassword));
+        QTest::qWait(8000);
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(run.processId()));
+        QVERIFY(children.open(QIODevice::ReadOnly));
+        ::kill(children.readAll().trimmed().toInt(), SIGKILL);
+        QVERIFY(run.waitForFinished(kWait));
+        QFile saidFile(out.filePath("said.txt"));
+        saidFile.open(QIODevice::ReadOnly);
+        const QString said = saidFile.readAll();
+        QFile csv(out.filePath(QDir(out.path()).entryList({"20*.csv"}).value(0)));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n').mid(1, -1);
+        QVERIFY2(lines.size() >= 10, qPrintable(said)); // recording went on throughout
+        if (wrongPassword) {
+            QVERIFY2(said.contains("refused the connection: not authorised") && !said.contains("wr0ng"), qPrintable(said));
+            return;
+        }
+        // Every state message is a reading of the day file; availability: online, offline while
+        // the sensor was out, online again, and the last will when the logger died.
+        const QVector<Subscriber::Message> states = consumer.On("vostral/#");
+        int published = 0;
+        for (const Subscriber::Message& m : states) {
+            if (!m.topic.endsWith("/state"))
+                continue;
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            const QByteArray time = o["time"].toString().toUtf8();
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.startsWith(time + ','); });
+            QVERIFY2(line != lines.end() && line->split(',')[1].toDouble() == o["pm2_5"].toDouble(), m.payload.constData());
+            ++published;
+        }
+        QVERIFY(published >= 6);
+        QByteArrayList availability;
+        for (const Subscriber::Message& m : states) {
+            if (m.topic.endsWith("/availability") && (availability.isEmpty() || availability.last() != m.payload))
+                availability << m.payload;
+        }
+        // (The broker going down may say "offline" for the logger, and the logger "online" again.)
+        QVERIFY2(availability.first() == "online" && availability.mid(availability.size() - 4) == (QByteArrayList{"online", "offline", "online", "offline"}),
+                 qPrintable(availability.join(' ') + said));
+    }
+#endif
 };
 
 int main(int argc, char** argv)
