@@ -20,17 +20,23 @@ void ReadingAssembler::SetSensor(const QByteArray& model, const QByteArray& seri
     m_ExpectGas = expectGas;
 }
 
-void ReadingAssembler::AddPrimary(int64_t nowMs, double pm25, double pm10, std::vector<LoggerReading>* out)
+LoggerReading ReadingAssembler::NewReading(int64_t nowMs, std::vector<LoggerReading>* out)
 {
     if (m_HavePending)
         Complete(m_Pending, out); // its gas frame never came
     m_HavePending = false;
     LoggerReading r;
     r.timeMs = nowMs;
-    r.pm25 = pm25;
-    r.pm10 = pm10;
     r.model = m_Model;
     r.serial = m_Serial;
+    return r;
+}
+
+void ReadingAssembler::AddPrimary(int64_t nowMs, double pm25, double pm10, std::vector<LoggerReading>* out)
+{
+    LoggerReading r = NewReading(nowMs, out);
+    r.pm25 = pm25;
+    r.pm10 = pm10;
     if (!m_ExpectGas) {
         Complete(r, out);
         return;
@@ -48,16 +54,10 @@ void ReadingAssembler::AddGas(int64_t nowMs, double gas, GasKind kind, std::vect
         Complete(m_Pending, out);
         return;
     }
-    if (m_HavePending)
-        Complete(m_Pending, out);
-    m_HavePending = false;
     // A gas frame on its own is a reading of its own.
-    LoggerReading r;
-    r.timeMs = nowMs;
+    LoggerReading r = NewReading(nowMs, out);
     r.gas = gas;
     r.gasKind = kind;
-    r.model = m_Model;
-    r.serial = m_Serial;
     Complete(r, out);
 }
 

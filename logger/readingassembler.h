@@ -22,6 +22,8 @@ public:
     enum { kGasWaitMs = 1500, kWindowGraceMs = 1500 };
 
 private:
+    // Hands over a reading still waiting for its gas frame and starts a new one at nowMs.
+    LoggerReading NewReading(int64_t nowMs, std::vector<LoggerReading>* out);
     void Complete(const LoggerReading& r, std::vector<LoggerReading>* out);
     void EmitWindow(std::vector<LoggerReading>* out);
 
