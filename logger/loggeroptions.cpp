@@ -30,7 +30,7 @@ QString Logger_DefaultOutDir()
 {
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     QString base = env.value(QStringLiteral("XDG_DATA_HOME"));
-    // The base directory specification: a relative path is invalid and must be ignored.
+    // XDG base directories: a relative path is invalid and is ignored.
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/share");
     return base + QStringLiteral("/vostral-monitor/log");
