@@ -1,9 +1,6 @@
 #include "sensorsession.h"
 
 namespace {
-constexpr int kTypeFirstNoGas = 150; // these models send gas frames they do not measure
-constexpr int kTypeLastNoGas = 158;
-
 QString SerialList(const QVector<QByteArray>& serials)
 {
     QStringList found;
@@ -31,14 +28,13 @@ void SensorSession::Close()
 
 bool SensorSession::HasPm10() const
 {
-    // Only these models report PM10 next to PM2.5.
-    return m_TypeCode == 130 || m_TypeCode == 131;
+    return SCodeUsb::ReportsPM10Of(m_TypeCode);
 }
 
 bool SensorSession::HasGas() const
 {
-    return SCodeUsb::ChannelCountOf(m_TypeCode) == 2 &&
-           !(m_TypeCode >= kTypeFirstNoGas && m_TypeCode <= kTypeLastNoGas);
+    // The models that send gas frames they do not measure are particulate-only in the catalogue.
+    return SCodeUsb::ChannelCountOf(m_TypeCode) == 2;
 }
 
 bool SensorSession::Matches(const QByteArray& serial) const

@@ -64,7 +64,7 @@ bool PM2_5::PollDevice(int index)
         m_Identified = 1;
         ShowDeviceName(index);
         m_HisInterval = m_CodeUsb.GetHistoryInterval();
-        if (type == 130 || type == 131) {
+        if (SCodeUsb::ReportsPM10Of(type)) {
             m_SeriesCount = 2;
             ui->labelPM10->show();
             ui->lineEditPM10Value->show();

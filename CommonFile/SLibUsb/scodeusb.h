@@ -77,6 +77,8 @@ public:
     static int ChannelCountOf(int typeCode);
     static int HistoryIntervalOf(int typeCode);
     static bool UsesOldHistoryFormat(int typeCode);
+    // The models whose readings carry PM10 next to PM2.5 (and whose history has a PM10 series).
+    static bool ReportsPM10Of(int typeCode);
 
     int HasUsbDevice() const;
     bool IsSerialActive() const { return m_Serial.m_LinkFlag == 1; }

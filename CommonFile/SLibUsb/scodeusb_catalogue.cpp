@@ -54,6 +54,11 @@ int SCodeUsb::HistoryIntervalOf(int typeCode)
     }
 }
 
+bool SCodeUsb::ReportsPM10Of(int typeCode)
+{
+    return typeCode == 130 || typeCode == 131;
+}
+
 bool SCodeUsb::UsesOldHistoryFormat(int typeCode)
 {
     return typeCode == 0 || typeCode == 1 || typeCode == 3 || typeCode == 7;
