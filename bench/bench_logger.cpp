@@ -13,6 +13,7 @@
 #include "runrecorder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -45,11 +46,24 @@ double CpuSeconds(const QString& pid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
+// Bytes this process has handed to write() so far (/proc/self/io "wchar").
+double BytesWritten()
+{
+    QFile f(QStringLiteral("/proc/self/io"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toDouble();
+    return 0;
+}
+
 int MemoryRun(int hours)
 {
     QTemporaryDir dir;
     const QString self = QString::number(getpid());
     const double before = ResidentBytes(self);
+    const double written0 = BytesWritten();
     ReadingAssembler assembler(0, false);
     assembler.SetSensor("LV51", "202405100042", false);
     DayLog live(dir.path(), false);
@@ -72,6 +86,12 @@ int MemoryRun(int hours)
     }
     runs.Flush();
     const double after = ResidentBytes(self);
+    const double written = BytesWritten() - written0;
+    double csv = 0;
+    for (const QFileInfo& f : QDir(dir.path()).entryInfoList({QStringLiteral("20*.csv")}, QDir::Files))
+        csv += double(f.size());
+    printf("bytes written per simulated day: %.1f MB for %.1f MB of day files (%.2f x; target: at most 3 x)\n",
+           written / kMB * 24 / hours, csv / kMB * 24 / hours, written / csv);
     printf("recording path, %d h of one reading per second: resident %.1f MB before, %.1f MB after "
            "(target: at most 15 MB)\n",
            hours, before / kMB, after / kMB);
