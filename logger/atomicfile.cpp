@@ -5,7 +5,9 @@
 #include "runrecorder.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,4 +67,17 @@ bool Atomic_WriteFile(const QString& path, const QByteArray& data)
     unlink(temp.constData());
     errno = err;
     return false;
+}
+
+int Atomic_RemoveStale(const QString& folder)
+{
+    // Only the names Atomic_WriteFile makes of a record file: "<name>.str." and mkostemp's six.
+    static const QRegularExpression temp(QStringLiteral("^.+\\.str\\.[A-Za-z0-9]{6}$"));
+    int removed = 0;
+    QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("*.str.*")}, QDir::Files | QDir::Hidden)) {
+        if (temp.match(name).hasMatch() && dir.remove(name))
+            ++removed;
+    }
+    return removed;
 }

@@ -153,11 +153,14 @@ QDate Csv_LocalDay(int64_t timeMs)
     return QDate(l.year, l.month, l.day);
 }
 
-QString Csv_DayFileName(const QDate& day, bool history)
+QString Csv_DayFileName(const QDate& day, bool history, int part)
 {
     char buf[48];
-    snprintf(buf, sizeof buf, "%s%04d-%02d-%02d.csv", history ? "history-" : "", day.year(), day.month(), day.day());
-    return QString::fromLatin1(buf);
+    snprintf(buf, sizeof buf, "%s%04d-%02d-%02d", history ? "history-" : "", day.year(), day.month(), day.day());
+    QString name = QString::fromLatin1(buf);
+    if (part > 1)
+        name += QLatin1Char('-') + QString::number(part);
+    return name + QStringLiteral(".csv");
 }
 
 QByteArray Csv_Line(const LoggerReading& r)

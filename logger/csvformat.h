@@ -19,8 +19,10 @@ QByteArray Csv_Line(const LoggerReading& r);
 QByteArray Csv_Time(int64_t timeMs);
 // The local day a time belongs to.
 QDate Csv_LocalDay(int64_t timeMs);
-// "2026-12-08.csv", or "history-2026-12-08.csv" for the sensor's stored history.
-QString Csv_DayFileName(const QDate& day, bool history);
+// "2026-12-08.csv", or "history-2026-12-08.csv" for the sensor's stored history. Part 2 and up
+// ("2026-12-08-2.csv") take the readings that a clock set back stamps before what the day's
+// file already holds.
+QString Csv_DayFileName(const QDate& day, bool history, int part = 1);
 
 // Reads one line back (without its "\n"). false for anything that is not a whole line of this
 // layout (the header, a torn line, garbage); then *out is unchanged.

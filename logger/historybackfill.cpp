@@ -3,6 +3,7 @@
 #include "csvformat.h"
 
 #include <QFile>
+#include <QHash>
 #include <QMap>
 #include <QSet>
 
@@ -11,13 +12,15 @@ constexpr int kKindPrimary = 1;
 constexpr int kKindGas = 2;
 constexpr int kKindPM10 = 5;
 
-// Times already in the history files of the days the values fall on.
-QSet<int64_t> TimesOnDisk(const QString& folder, const QByteArray& serial, const QVector<int64_t>& times)
+// PM2.5 by time of what the history files of the days around these times already hold.
+QHash<int64_t, double> OnDisk(const QString& folder, const QByteArray& serial, const QVector<int64_t>& times, int64_t slack)
 {
     QSet<QDate> days;
-    for (int64_t t : times)
-        days.insert(Csv_LocalDay(t));
-    QSet<int64_t> seen;
+    for (int64_t t : times) {
+        days.insert(Csv_LocalDay(t - slack));
+        days.insert(Csv_LocalDay(t + slack));
+    }
+    QHash<int64_t, double> seen;
     for (const QDate& day : days) {
         QFile file(folder + QLatin1Char('/') + Csv_DayFileName(day, true));
         if (!file.open(QIODevice::ReadOnly))
@@ -28,72 +31,116 @@ QSet<int64_t> TimesOnDisk(const QString& folder, const QByteArray& serial, const
             if (line.endsWith('\n'))
                 line.chop(1);
             if (Csv_ParseLine(line, &r) && r.serial == serial)
-                seen.insert(r.timeMs);
+                seen.insert(r.timeMs, r.pm25);
         }
     }
     return seen;
 }
 
-// The times of the downloaded values: the device's own stamps, or for the old format (which
-// has none) one interval apart up to the end of the download, as the window shows them.
-QVector<int64_t> ValueTimes(const SCodeUsb& codec, int count, int64_t endMs)
+// The old format's values on the grid: the newest on the interval at or before nowMs.
+QVector<int64_t> GridTimes(int count, int64_t nowMs, int64_t interval)
 {
+    const int64_t newest = nowMs - ((nowMs % interval) + interval) % interval;
     QVector<int64_t> times(count);
-    const bool stamped = codec.mTimeSecList.size() >= count;
-    const int64_t interval = int64_t(SCodeUsb::HistoryIntervalOf(codec.m_TypeCode)) * 1000;
     for (int i = 0; i < count; ++i)
-        times[i] = stamped ? int64_t(codec.mTimeSecList[i]) * 1000 : endMs - (count - i) * interval;
+        times[i] = newest - int64_t(count - 1 - i) * interval;
     return times;
+}
+
+// The shift by whole intervals (-1, 0 or 1) that puts the most downloaded values onto equal
+// values on disk; 0 unless another does better.
+int64_t BestShift(const QVector<int64_t>& times, const QVector<double>& pm25, const QHash<int64_t, double>& disk,
+                  int64_t interval)
+{
+    int64_t best = 0;
+    int bestMatches = -1;
+    for (int64_t shift : {int64_t(0), -interval, interval}) {
+        int matches = 0;
+        for (int i = 0; i < times.size(); ++i) {
+            const auto d = disk.constFind(times[i] + shift);
+            matches += d != disk.constEnd() && d.value() == pm25[i];
+        }
+        if (matches > bestMatches) {
+            best = shift;
+            bestMatches = matches;
+        }
+    }
+    return best;
 }
 } // namespace
 
 QString BackfillResult::Describe() const
 {
     if (!answered)
-        return QStringLiteral("history download failed: the sensor did not answer");
-    QString text = partial ? QStringLiteral("history download partial: %1 of %2 packets, %3 values received")
-                                 .arg(packets)
-                                 .arg(expected)
-                                 .arg(received)
-                           : QStringLiteral("history downloaded: %1 values").arg(received);
+        return stopped ? QStringLiteral("history download stopped before the sensor answered")
+                       : QStringLiteral("history download failed: the sensor did not answer");
+    QString text = stopped ? QStringLiteral("history download stopped by the stop request: %1 values received").arg(received)
+                   : partial ? QStringLiteral("history download partial: %1 of %2 packets, %3 values received")
+                                   .arg(packets)
+                                   .arg(expected)
+                                   .arg(received)
+                             : QStringLiteral("history downloaded: %1 values").arg(received);
     return text + QStringLiteral(", %1 new written").arg(written);
 }
 
-BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, DayLog& history,
-                            const QString& folder)
+BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, int64_t nowMs,
+                            DayLog& history, const QString& folder)
 {
     BackfillResult result;
+    const auto stopping = [&] { return codec.m_StopRequested && codec.m_StopRequested(); };
     const int tvoc = sensor.gasKind == GasKind::Tvoc ? 1 : 0;
     // PM10 first, then PM2.5: the codec pairs the two by group and slot.
-    if (sensor.hasPm10 && !codec.ReadHistoryData(0, kKindPM10, tvoc))
+    if (sensor.hasPm10 && (!codec.ReadHistoryData(0, kKindPM10, tvoc) || stopping())) {
+        // Stopped in the PM10 half: those values have no times without the PM2.5 half.
+        result.stopped = stopping();
+        result.answered = result.stopped && codec.m_HisPacketCount > 0;
         return result;
-    if (!codec.ReadHistoryData(0, kKindPrimary, tvoc))
+    }
+    if (!codec.ReadHistoryData(0, kKindPrimary, tvoc)) {
+        result.stopped = stopping();
         return result;
+    }
     result.answered = true;
-    if (!SCodeUsb::UsesOldHistoryFormat(codec.m_TypeCode)) {
+    result.stopped = stopping();
+    const bool stamped = !SCodeUsb::UsesOldHistoryFormat(codec.m_TypeCode);
+    if (stamped) {
         result.packets = codec.m_HisPacketCount;
         result.expected = codec.m_5MinutesCount / 12 * 3;
         result.partial = result.packets < result.expected;
     }
-    const int n = std::min<int>(codec.m_RealPM25Count, kHistoryValues);
+    int n = std::min<int>(codec.m_RealPM25Count, kHistoryValues);
+    if (stamped)
+        n = std::min<int>(n, codec.mTimeSecList.size()); // every value comes with its stamp
     result.received = n;
-    const QVector<int64_t> times = ValueTimes(codec, n, cutoffMs);
+    const int64_t interval = int64_t(SCodeUsb::HistoryIntervalOf(codec.m_TypeCode)) * 1000;
+    QVector<int64_t> times(n);
     QVector<double> pm25(n), pm10(n);
     for (int i = 0; i < n; ++i) {
         pm25[i] = codec.mp_HistoryData[i] / 10.0;
         pm10[i] = codec.mp_PM10HistoryData[i] / 10.0;
+        if (stamped)
+            times[i] = int64_t(codec.mTimeSecList[i]) * 1000;
     }
+    if (!stamped)
+        times = GridTimes(n, nowMs, interval);
 
     // The gas history is a download of its own, matched to the particulate values by time.
     QMap<int64_t, double> gas;
-    if (sensor.hasGas && !SCodeUsb::UsesOldHistoryFormat(codec.m_TypeCode) &&
-        codec.ReadHistoryData(0, kKindGas, tvoc)) {
+    if (sensor.hasGas && stamped && !result.stopped && codec.ReadHistoryData(0, kKindGas, tvoc)) {
         const int g = std::min<int>(codec.m_RealPM25Count, kHistoryValues);
         for (int i = 0; i < g && i < codec.mTimeSecList.size(); ++i)
             gas.insert(int64_t(codec.mTimeSecList[i]) * 1000, codec.mp_HistoryData[i] / 1000.0);
     }
 
-    QSet<int64_t> seen = TimesOnDisk(folder, sensor.serial, times);
+    const QHash<int64_t, double> disk = OnDisk(folder, sensor.serial, times, stamped ? 0 : interval);
+    if (!stamped) {
+        const int64_t shift = BestShift(times, pm25, disk, interval);
+        for (int64_t& t : times)
+            t += shift;
+    }
+    QSet<int64_t> seen;
+    for (auto d = disk.constBegin(); d != disk.constEnd(); ++d)
+        seen.insert(d.key());
     for (int i = 0; i < n; ++i) {
         if (times[i] >= cutoffMs || seen.contains(times[i]))
             continue;

@@ -2,6 +2,11 @@
 // --backfill: the sensor's own 5-minute history, downloaded the way the window downloads it,
 // fills what the logger did not see. Values from before the first live reading that are not in
 // the history files yet go to history-YYYY-MM-DD.csv, marked as history.
+//
+// The models whose history carries no time stamps (the old format) are placed on a grid that
+// does not move between downloads: the newest value on the model's interval at or before the
+// download, the rest one interval apart before it; a download that lands one slot off the
+// values already on disk (the device stores on its own beat) is moved onto them.
 #include "daylog.h"
 #include "loggerreading.h"
 #include "scodeusb.h"
@@ -20,6 +25,7 @@ struct BackfillSensor {
 struct BackfillResult {
     bool answered = false; // the sensor answered the download at all
     bool partial = false;  // it stopped answering before the end
+    bool stopped = false;  // the logger was asked to stop during it
     int received = 0;      // values received
     int written = 0;       // of those, new ones before the cut-off, written to the files
     int packets = 0;       // history packets received and expected (partial downloads)
@@ -28,6 +34,7 @@ struct BackfillResult {
 };
 
 // Downloads the history through the running sensor's codec (this blocks for as long as the
-// download takes) and writes the values before cutoffMs that the history files lack.
-BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, DayLog& history,
-                            const QString& folder);
+// download takes, or until codec.m_StopRequested says stop) and writes the values before
+// cutoffMs that the history files lack. nowMs: the wall time at the start of the download.
+BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, int64_t nowMs,
+                            DayLog& history, const QString& folder);

@@ -61,10 +61,16 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     const QCommandLineOption sync(QStringLiteral("sync"),
                                   QStringLiteral("Flush the day file to the disk at least every SECONDS seconds (default 60)."),
                                   QStringLiteral("SECONDS"), QStringLiteral("60"));
+    const QCommandLineOption clockWait(
+        QStringLiteral("clock-wait"),
+        QStringLiteral("Until the system clock is synchronised (NTP), hold the readings for at most SECONDS\n"
+                       "seconds and write them with their true times once it is; 0 writes them at once with\n"
+                       "the clock as it stands (default 600, at most 21600)."),
+        QStringLiteral("SECONDS"), QStringLiteral("600"));
     const QCommandLineOption backfill(QStringLiteral("backfill"),
                                       QStringLiteral("Download the sensor's stored history when it is found and record what is missing."));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Also print every reading."));
-    parser.addOptions({help, version, link, device, port, interval, outDir, sync, backfill, verbose});
+    parser.addOptions({help, version, link, device, port, interval, outDir, sync, clockWait, backfill, verbose});
     Mqtt_AddOptions(&parser);
 
     if (!parser.parse(arguments)) {
@@ -121,6 +127,11 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     }
     if (!ReadInt(parser.value(sync), 1, 3600, &o.syncSec)) {
         *message = QStringLiteral("--sync takes whole seconds from 1 to 3600, not \"%1\"").arg(parser.value(sync));
+        return LoggerParse::Usage;
+    }
+    // Six hours at most: what the logger can hold in memory at one reading a second.
+    if (!ReadInt(parser.value(clockWait), 0, 21600, &o.clockWaitSec)) {
+        *message = QStringLiteral("--clock-wait takes whole seconds from 0 to 21600, not \"%1\"").arg(parser.value(clockWait));
         return LoggerParse::Usage;
     }
     o.outDir = parser.isSet(outDir) ? parser.value(outDir) : Logger_DefaultOutDir();

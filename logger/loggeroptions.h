@@ -13,6 +13,7 @@ struct LoggerOptions {
     int intervalSec = 0;  // --interval: 0 records every reading, N the mean of each N-second window
     QString outDir;       // --out
     int syncSec = 60;     // --sync: fdatasync at least this often
+    int clockWaitSec = 600; // --clock-wait: hold readings this long for a synchronised clock
     bool backfill = false;
     bool verbose = false;
     MqttOptions mqtt;

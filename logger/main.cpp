@@ -1,14 +1,17 @@
 // vostral-logger: records a sensor's readings around the clock.
 // Exit codes: 0 stopped by SIGTERM/SIGINT (or --help, --version), 1 runtime failure (the folder
-// cannot be created, no sensor with the --device serial), 2 bad options.
+// cannot be created, another logger records into it), 2 bad options.
 #include "loggerapp.h"
 #include "loggeroptions.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // A broker that goes away mid-write must not end the program: write() says so instead.
+    signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vostral-logger"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VOSTRAL_VERSION));

@@ -1,17 +1,6 @@
 #include "readingassembler.h"
 
-namespace {
-int64_t WindowStart(int64_t ms, int intervalSec)
-{
-    const int64_t step = int64_t(intervalSec) * 1000;
-    return ms - ((ms % step) + step) % step;
-}
-} // namespace
-
-ReadingAssembler::ReadingAssembler(int intervalSec, bool expectGas)
-    : m_IntervalSec(intervalSec), m_ExpectGas(expectGas)
-{
-}
+ReadingAssembler::ReadingAssembler(bool expectGas) : m_ExpectGas(expectGas) {}
 
 void ReadingAssembler::SetSensor(const QByteArray& model, const QByteArray& serial, bool expectGas)
 {
@@ -23,10 +12,10 @@ void ReadingAssembler::SetSensor(const QByteArray& model, const QByteArray& seri
 LoggerReading ReadingAssembler::NewReading(int64_t nowMs, std::vector<LoggerReading>* out)
 {
     if (m_HavePending)
-        Complete(m_Pending, out); // its gas frame never came
+        out->push_back(m_Pending); // its gas frame never came
     m_HavePending = false;
     LoggerReading r;
-    r.timeMs = nowMs;
+    r.monoMs = nowMs;
     r.model = m_Model;
     r.serial = m_Serial;
     return r;
@@ -38,7 +27,7 @@ void ReadingAssembler::AddPrimary(int64_t nowMs, double pm25, double pm10, std::
     r.pm25 = pm25;
     r.pm10 = pm10;
     if (!m_ExpectGas) {
-        Complete(r, out);
+        out->push_back(r);
         return;
     }
     m_Pending = r;
@@ -47,81 +36,31 @@ void ReadingAssembler::AddPrimary(int64_t nowMs, double pm25, double pm10, std::
 
 void ReadingAssembler::AddGas(int64_t nowMs, double gas, GasKind kind, std::vector<LoggerReading>* out)
 {
-    if (m_HavePending && nowMs - m_Pending.timeMs <= kGasWaitMs) {
+    if (m_HavePending && nowMs - m_Pending.monoMs <= kGasWaitMs) {
         m_Pending.gas = gas;
         m_Pending.gasKind = kind;
         m_HavePending = false;
-        Complete(m_Pending, out);
+        out->push_back(m_Pending);
         return;
     }
     // A gas frame on its own is a reading of its own.
     LoggerReading r = NewReading(nowMs, out);
     r.gas = gas;
     r.gasKind = kind;
-    Complete(r, out);
+    out->push_back(r);
 }
 
 void ReadingAssembler::Tick(int64_t nowMs, std::vector<LoggerReading>* out)
 {
-    if (m_HavePending && nowMs - m_Pending.timeMs > kGasWaitMs) {
+    if (m_HavePending && nowMs - m_Pending.monoMs > kGasWaitMs) {
         m_HavePending = false;
-        Complete(m_Pending, out);
+        out->push_back(m_Pending);
     }
-    if (m_HaveWindow && nowMs >= m_WindowStartMs + int64_t(m_IntervalSec) * 1000 + kWindowGraceMs)
-        EmitWindow(out);
 }
 
 void ReadingAssembler::Flush(std::vector<LoggerReading>* out)
 {
     if (m_HavePending)
-        Complete(m_Pending, out);
+        out->push_back(m_Pending);
     m_HavePending = false;
-    if (m_HaveWindow)
-        EmitWindow(out);
-}
-
-void ReadingAssembler::Complete(const LoggerReading& r, std::vector<LoggerReading>* out)
-{
-    if (m_IntervalSec <= 0) {
-        out->push_back(r);
-        return;
-    }
-    const int64_t start = WindowStart(r.timeMs, m_IntervalSec);
-    if (m_HaveWindow && start != m_WindowStartMs)
-        EmitWindow(out);
-    if (!m_HaveWindow) {
-        m_HaveWindow = true;
-        m_WindowStartMs = start;
-    }
-    const double values[3] = {r.pm25, r.pm10, r.gas};
-    for (int k = 0; k < 3; ++k) {
-        if (Reading_Has(values[k])) {
-            m_Sum[k] += values[k];
-            ++m_Count[k];
-        }
-    }
-    if (r.gasKind != GasKind::None)
-        m_WindowGas = r.gasKind;
-    ++m_Readings;
-}
-
-void ReadingAssembler::EmitWindow(std::vector<LoggerReading>* out)
-{
-    LoggerReading mean;
-    mean.timeMs = m_WindowStartMs;
-    double* fields[3] = {&mean.pm25, &mean.pm10, &mean.gas};
-    for (int k = 0; k < 3; ++k) {
-        if (m_Count[k] > 0)
-            *fields[k] = m_Sum[k] / m_Count[k];
-        m_Sum[k] = 0;
-        m_Count[k] = 0;
-    }
-    mean.gasKind = m_WindowGas;
-    mean.readings = m_Readings;
-    mean.model = m_Model;
-    mean.serial = m_Serial;
-    m_Readings = 0;
-    m_WindowGas = GasKind::None;
-    m_HaveWindow = false;
-    out->push_back(mean);
 }

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,9 +36,32 @@ QString RunName(int64_t sec)
     const QByteArray t = Csv_Time(sec * 1000);
     return QString::fromLatin1(t.left(10) + '_' + t.mid(11, 2) + t.mid(14, 2) + t.mid(17, 2));
 }
+
+QString WriteError(const QString& path, int err)
+{
+    const QString why = QString::fromLocal8Bit(strerror(err));
+    return err == ENOSPC || err == EDQUOT ? QStringLiteral("disk full: %1: %2").arg(path, why)
+                                          : QStringLiteral("cannot write %1: %2").arg(path, why);
+}
+
+// Bytes of a record file with the same step as `bytes`, or -1: a file of another step (an
+// --interval changed since) is not the day file's to replace.
+qint64 SameStepSize(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray header = f.read(28);
+    if (header.size() < 28 || header.mid(24, 4) != bytes.mid(24, 4))
+        return -1;
+    return f.size();
+}
 } // namespace
 
-RunRecorder::RunRecorder(const QString& folder, int stepSec) : m_Folder(folder), m_StepSec(stepSec < 1 ? 1 : stepSec) {}
+RunRecorder::RunRecorder(const QString& folder, int stepSec, Mode mode)
+    : m_Folder(folder), m_StepSec(stepSec < 1 ? 1 : stepSec), m_Mode(mode)
+{
+}
 
 RunRecorder::~RunRecorder()
 {
@@ -79,11 +104,15 @@ void RunRecorder::Begin(int64_t sec, const QDate& day, const QByteArray& serial)
     m_Day = day;
     m_Serial = serial;
     // Two runs may start at the same local second (the hour clocks go back twice): never
-    // overwrite an earlier run's file.
+    // overwrite an earlier run's file. The rebuild names them as the live recorder did.
     const QString name = m_Folder + QLatin1Char('/') + RunName(sec);
     m_Base = name;
-    for (int n = 2; QFile::exists(m_Base + QStringLiteral(".str")); ++n)
+    for (int n = 2; m_Names.contains(m_Base) || (m_Mode == Mode::Live && QFile::exists(m_Base + QStringLiteral(".str")));
+         ++n)
         m_Base = name + QLatin1Char('-') + QString::number(n);
+    m_Names << m_Base;
+    if (m_Names.size() > 64)
+        m_Names.removeFirst(); // only runs of the same second can collide
     m_Active = true;
 }
 
@@ -131,36 +160,119 @@ void RunRecorder::Add(const LoggerReading& r)
     m_LastSec = sec;
 }
 
-bool RunRecorder::Flush()
+std::deque<RunFile> RunRecorder::Files() const
 {
+    std::deque<RunFile> files;
     if (!m_Active)
-        return true;
-    QDir().mkpath(m_Folder); // a folder removed under the running logger comes back
+        return files;
     const struct {
         _STracFile* trac;
         int channel;
-    } files[] = {{m_Pm, 0}, {m_Gas, 1}};
-    bool ok = true;
-    for (const auto& f : files) {
-        if (!f.trac || f.trac->used <= 0)
-            continue;
-        const QString path = ChannelPath(f.channel);
-        if (!Atomic_WriteFile(path, Trac_ToBytes(f.trac, f.channel))) {
-            const int err = errno;
-            const QString why = QString::fromLocal8Bit(strerror(err));
-            m_Error = err == ENOSPC || err == EDQUOT ? QStringLiteral("disk full: %1: %2").arg(path, why)
-                                                      : QStringLiteral("cannot write %1: %2").arg(path, why);
-            ok = false;
-        }
+    } channels[] = {{m_Pm, 0}, {m_Gas, 1}};
+    for (const auto& c : channels) {
+        if (c.trac && c.trac->used > 0)
+            files.push_back({ChannelPath(c.channel), Trac_ToBytes(c.trac, c.channel)});
     }
-    if (ok)
-        m_Error.clear();
-    return ok;
+    return files;
+}
+
+bool RunRecorder::Write(std::deque<RunFile> files)
+{
+    if (m_Mode == Mode::Rebuild) {
+        bool ok = true;
+        for (const RunFile& f : files) {
+            const qint64 size = QFile::exists(f.path) ? SameStepSize(f.path, f.bytes) : 0;
+            if (size < 0 || size >= f.bytes.size())
+                continue;
+            if (Atomic_WriteFile(f.path, f.bytes)) {
+                m_Written << QFileInfo(f.path).fileName();
+            } else {
+                m_Error = WriteError(f.path, errno);
+                ok = false;
+            }
+        }
+        return ok;
+    }
+    // A newer version of a waiting file replaces it (a run flushed, then ended).
+    for (RunFile& f : files) {
+        m_Waiting.erase(std::remove_if(m_Waiting.begin(), m_Waiting.end(), [&](const RunFile& w) { return w.path == f.path; }),
+                        m_Waiting.end());
+        m_Waiting.push_back(std::move(f));
+    }
+    qint64 bytes = 0;
+    for (const RunFile& w : m_Waiting)
+        bytes += w.bytes.size();
+    while (bytes > kMaxWaitingBytes && m_Waiting.size() > 1) {
+        bytes -= m_Waiting.front().bytes.size();
+        m_Waiting.pop_front();
+        ++m_Dropped;
+    }
+    return Retry();
+}
+
+bool RunRecorder::Retry()
+{
+    if (!m_Waiting.empty())
+        QDir().mkpath(m_Folder); // a folder removed under the running logger comes back
+    while (!m_Waiting.empty()) {
+        const RunFile& f = m_Waiting.front();
+        if (!Atomic_WriteFile(f.path, f.bytes)) {
+            m_Error = WriteError(f.path, errno);
+            return false;
+        }
+        m_Waiting.pop_front();
+    }
+    m_Error.clear();
+    return true;
+}
+
+bool RunRecorder::Flush()
+{
+    return Write(Files());
 }
 
 bool RunRecorder::EndRun()
 {
-    const bool ok = Flush();
+    if (!m_Active)
+        return m_Waiting.empty();
+    std::deque<RunFile> files = Files();
     Forget();
-    return ok;
+    return Write(std::move(files));
+}
+
+QStringList Runs_Rebuild(const QString& folder, int stepSec, QString* error)
+{
+    // Day files and their parts, by day: only the newest two days can hold a run that was
+    // cut off (the one that ran at midnight, and today's).
+    const QRegularExpression dayFile(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d)(-\\d+)?\\.csv$"));
+    QStringList names = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name);
+    QStringList days;
+    for (const QString& name : names) {
+        const QString day = dayFile.match(name).captured(1);
+        if (!day.isEmpty() && !days.contains(day))
+            days << day;
+    }
+    days = days.mid(std::max(0, int(days.size()) - 2));
+    QStringList written;
+    for (const QString& name : names) {
+        if (!days.contains(dayFile.match(name).captured(1)))
+            continue;
+        QFile file(folder + QLatin1Char('/') + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        RunRecorder runs(folder, stepSec, RunRecorder::Mode::Rebuild);
+        while (!file.atEnd()) {
+            QByteArray line = file.readLine();
+            LoggerReading r;
+            if (line.endsWith('\n'))
+                line.chop(1);
+            if (Csv_ParseLine(line, &r) && !r.history)
+                runs.Add(r);
+        }
+        runs.EndRun();
+        written << runs.Written();
+        if (!runs.LastError().isEmpty())
+            *error = runs.LastError();
+    }
+    return written;
 }

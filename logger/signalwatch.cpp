@@ -7,10 +7,13 @@
 
 namespace {
 int g_Pipe[2] = {-1, -1};
+volatile sig_atomic_t g_StopPending = 0;
 
 void OnSignal(int number)
 {
     const int saved = errno;
+    if (number != SIGHUP)
+        g_StopPending = 1;
     const unsigned char byte = static_cast<unsigned char>(number);
     // Nothing else is safe in a handler; a full pipe already holds a wake-up.
     [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &byte, 1);
@@ -30,6 +33,11 @@ SignalWatch::SignalWatch(QObject* parent) : QObject(parent)
         sigaction(number, &action, nullptr);
     m_Notifier = new QSocketNotifier(g_Pipe[0], QSocketNotifier::Read, this);
     connect(m_Notifier, &QSocketNotifier::activated, this, &SignalWatch::Read);
+}
+
+bool SignalWatch::StopPending()
+{
+    return g_StopPending != 0;
 }
 
 SignalWatch::~SignalWatch()

@@ -11,6 +11,9 @@ public:
     explicit SignalWatch(QObject* parent = nullptr);
     ~SignalWatch() override;
     bool Ok() const { return m_Notifier != nullptr; }
+    // SIGTERM or SIGINT has arrived (set in the handler itself): a loop that does not return to
+    // the event loop (a USB history download) asks this to end in time.
+    static bool StopPending();
 
 signals:
     void Stop();   // SIGTERM or SIGINT

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QVector>
 #include <cstdint>
+#include <functional>
 
 // One decoded measurement (all values as sent: PM in tenths of ug/m3, gas in thousandths of mg/m3).
 struct TAG_T_SPM25Data {
@@ -94,6 +95,9 @@ public:
     // serial download lets run). A cancelled download, and every one after it until the caller
     // clears m_HistoryCancelled, reports failure.
     void CancelHistoryDownload() { m_HistoryCancelled = true; }
+    // Asked at every wait of a download: true ends it there, and unlike a cancel, what arrived
+    // so far stays in the arrays (a program that must stop in time keeps it).
+    std::function<bool()> m_StopRequested;
 
     static void SetCheckSum(unsigned char* message);
 

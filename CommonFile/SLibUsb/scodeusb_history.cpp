@@ -273,7 +273,7 @@ bool SCodeUsb::LinkGone(int index) const
 
 bool SCodeUsb::HistoryStopped(int index) const
 {
-    return m_HistoryCancelled || LinkGone(index);
+    return m_HistoryCancelled || (m_StopRequested && m_StopRequested()) || LinkGone(index);
 }
 
 bool SCodeUsb::AskOneHisData(int index, int packet, int gasIsTvoc, int kind)

@@ -373,7 +373,7 @@ private slots:
         run.setProcessEnvironment(env);
         run.setStandardErrorFile(out.filePath("said.txt"));
         run.start(VOSTRAL_SIM, QStringList{"--readings", "ramp:10,1", "--replug-after", "7000", "--replug-delay", "2000", "--",
-                                           VOSTRAL_LOGGER, "--out", out.path(), "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port)}
+                                           VOSTRAL_LOGGER, "--out", out.path(), "--clock-wait", "0", "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port)}
                                    + (wrongPassword ? QStringList{"--mqtt-user", "vostral"} : QStringList{}));
         QTest::qWait(3000);
         broker.Stop();

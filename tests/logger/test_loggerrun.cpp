@@ -18,7 +18,8 @@ struct Run {
     void Start(const QStringList& simArgs, const QStringList& loggerArgs, const QString& locale = QString())
     {
         QStringList args = simArgs;
-        args << QStringLiteral("--") << QStringLiteral(VOSTRAL_LOGGER) << loggerArgs;
+        // This machine's clock may never say it is synchronised: record at once.
+        args << QStringLiteral("--") << QStringLiteral(VOSTRAL_LOGGER) << QStringLiteral("--clock-wait") << QStringLiteral("0") << loggerArgs;
         if (!locale.isEmpty()) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("LC_ALL"), locale);
@@ -196,32 +197,55 @@ private slots:
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<QString>("said");
         QTest::addColumn<int>("values");
-        QTest::newRow("whole") << QStringList{QStringLiteral("--history"), QStringLiteral("300")}
-                               << "history downloaded: 300 values, 300 new written" << 300;
+        QTest::addColumn<int>("rounds");    // starts of the logger on the same folder
+        QTest::addColumn<int>("downloads"); // per start (the sensor replugged in between)
+        QTest::addColumn<int>("stopMs");    // SIGTERM this long into the first download (-1: none)
+        const QStringList s;
+        QTest::newRow("whole") << s + QStringList{"--history", "300"} << "history downloaded: 300 values, 300 new written" << 300 << 2 << 1 << -1;
         // A sensor that reads only the low byte of the packet number: the download stops after
         // packet 255 and keeps what came in order.
-        QTest::newRow("partial") << QStringList{QStringLiteral("--type"), QStringLiteral("120"), QStringLiteral("--name"),
-                                                QStringLiteral("PS21"), QStringLiteral("--history"), QStringLiteral("1200"),
-                                                QStringLiteral("--usb-packet-number"), QStringLiteral("low-byte")}
-                                 << "history download partial: 256 of 300 packets, 1020 values received, 1020 new written" << 1020;
+        QTest::newRow("partial") << s + QStringList{"--type", "120", "--name", "PS21", "--history", "1200", "--usb-packet-number", "low-byte"}
+                                 << "history download partial: 256 of 300 packets, 1020 values received, 1020 new written" << 1020 << 1 << 1 << -1;
+        // History without time stamps: a replug downloads the same values onto the same times.
+        QTest::newRow("old format, replugged") << s + QStringList{"--type", "0", "--name", "AQ31", "--replug-after", "5000", "--replug-delay", "1500"}
+                                               << "history downloaded: 288 values, 288 new written" << 288 << 1 << 2 << -1;
+        // A full memory takes a minute on USB; a stop ends it in time and keeps what came.
+        QTest::newRow("stopped") << s + QStringList{"--type", "120", "--name", "PS21", "--history", "4032"} << "history download stopped by the stop request: " << -1 << 1 << 1 << 2000;
     }
     void backfillsTheStoredHistory()
     {
         QFETCH(QStringList, simArgs);
         QFETCH(QString, said);
         QFETCH(int, values);
+        QFETCH(int, rounds);
+        QFETCH(int, downloads);
+        QFETCH(int, stopMs);
         QTemporaryDir dir;
-        // A second start finds every value on disk already.
-        const int rounds = values < 1000 ? 2 : 1;
+        const qint64 slot = QDateTime::currentSecsSinceEpoch() / 300;
+        QString second;
         for (int round = 0; round < rounds; ++round) {
             Run run;
             run.Start(simArgs, {QStringLiteral("--out"), dir.path(), QStringLiteral("--backfill")});
-            QTRY_VERIFY_WITH_TIMEOUT(run.Err().contains(QStringLiteral("history download")) || run.process.state() != QProcess::Running, 90000);
-            QCOMPARE(run.Stop(), 0);
+            if (stopMs >= 0) {
+                QTRY_VERIFY_WITH_TIMEOUT(run.Err().contains(QStringLiteral("downloading the sensor's history")), 20000);
+                QTest::qWait(stopMs);
+                QElapsedTimer stopping;
+                stopping.start();
+                QCOMPARE(run.Stop(), 0);
+                QVERIFY2(stopping.elapsed() < 3000, qPrintable(run.err));
+                QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.str")}, QDir::Files).size(), 1);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(run.Err().count(QStringLiteral("history download")) >= downloads || run.process.state() != QProcess::Running, 90000);
+                QCOMPARE(run.Stop(), 0);
+            }
             QVERIFY2(run.err.contains(round == 0 ? said : QStringLiteral(", 0 new written")), qPrintable(run.err));
+            second = run.err.section(QStringLiteral("history download"), 2, 2);
         }
         const QList<QStringList> rows = CsvRows(dir.path(), QStringLiteral("history-*.csv"));
-        QCOMPARE(rows.size(), values);
+        // After a replug, only a value the sensor stored in between is new (one every 5 minutes).
+        const int stored = downloads > 1 && QDateTime::currentSecsSinceEpoch() / 300 != slot;
+        QVERIFY2(downloads < 2 || second.contains(QStringLiteral(", %1 new written").arg(stored)), qPrintable(second));
+        QVERIFY2(values < 0 ? !rows.isEmpty() : rows.size() == values + stored, qPrintable(QString::number(rows.size())));
         for (const QStringList& row : rows)
             QCOMPARE(row[8], QStringLiteral("history"));
     }
@@ -235,7 +259,9 @@ private slots:
         QTest::newRow("bad link") << QStringList{QStringLiteral("--link"), QStringLiteral("wifi")} << 2 << "--link takes auto, usb or serial";
         QTest::newRow("zero interval") << QStringList{QStringLiteral("--interval"), QStringLiteral("0")} << 2 << "--interval takes whole seconds";
         QTest::newRow("folder under a file") << QStringList{QStringLiteral("--out"), QStringLiteral(VOSTRAL_LOGGER "/log")} << 1 << "cannot create the folder";
-        QTest::newRow("no such sensor") << QStringList{QStringLiteral("--device"), QStringLiteral("00000000000a")} << 1 << "no sensor with serial 00000000000a (found: ";
+        // A service started before its sensor is plugged in waits for it, saying so once.
+        QTest::newRow("no such sensor yet") << QStringList{QStringLiteral("--device"), QStringLiteral("00000000000a")} << 0 << "waiting for the sensor with serial 00000000000a (found: ";
+        QTest::newRow("second logger on the folder") << QStringList{QStringLiteral("second")} << 1 << "another vostral-logger (pid ";
     }
     void refusesWithExitCode()
     {
@@ -243,10 +269,28 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, said);
         QTemporaryDir dir;
-        Run run;
+        Run first, run;
+        if (loggerArgs == QStringList{QStringLiteral("second")}) {
+            first.Start(kRamp, {QStringLiteral("--out"), dir.path()});
+            QTRY_VERIFY_WITH_TIMEOUT(first.Err().contains(QStringLiteral("sensor LV51")), 10000);
+            loggerArgs.clear();
+        }
         run.Start({}, QStringList{QStringLiteral("--out"), dir.path()} + loggerArgs);
+        if (code == 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(run.Err().contains(said), 10000);
+            QTest::qWait(4500);
+            QCOMPARE(run.Stop(), code);
+            QCOMPARE(run.err.count(said), 1);
+        }
         QCOMPARE(run.Wait(), code);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        if (first.process.state() == QProcess::Running) {
+            QTest::qWait(3500);
+            QCOMPARE(first.Stop(), 0);
+            const QList<QStringList> rows = CsvRows(dir.path());
+            QVERIFY2(rows.size() >= 3, qPrintable(first.err));
+            ExpectUnbroken(rows, 0, rows.size());
+        }
     }
 };
 
