@@ -1,8 +1,10 @@
 #include "mqttoptions.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <mosquitto.h>
 
 namespace {
 const QString kUrl = QStringLiteral("mqtt");
@@ -14,6 +16,9 @@ const QString kQos = QStringLiteral("mqtt-qos");
 const QString kDiscovery = QStringLiteral("ha-discovery");
 const QString kHaPrefix = QStringLiteral("ha-prefix");
 const char kPasswordVariable[] = "VOSTRAL_MQTT_PASSWORD";
+// A service started by systemd with LoadCredential=mqtt-password:FILE finds it there, readable by
+// the service alone, without the password in its environment.
+const char kCredential[] = "mqtt-password";
 
 // A prefix is the first levels of the topics we publish to: publishing to a topic with a
 // wildcard is a protocol error, and an empty level at either end makes topics nobody expects.
@@ -22,6 +27,17 @@ bool TopicPrefixOk(const QString& prefix)
     return !prefix.isEmpty() && !prefix.contains(QLatin1Char('+')) && !prefix.contains(QLatin1Char('#'))
            && !prefix.contains(QChar(0)) && !prefix.startsWith(QLatin1Char('/'))
            && !prefix.endsWith(QLatin1Char('/'));
+}
+
+// Text libmosquitto takes in a topic or a user name: valid UTF-8 without control characters
+// (U+0000-U+001F, U+007F-U+009F). It would refuse the rest at every publish or connection, hours
+// after the start; a bad option is better said at once. Qt decodes argv as UTF-8 even under the C
+// locale and turns bytes that are not UTF-8 into U+FFFD, as toUcs4() does a lone surrogate: that
+// character is taken for such bytes.
+bool MqttTextOk(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return !text.toUcs4().contains(0xFFFD) && mosquitto_validate_utf8(utf8.constData(), utf8.size()) == MOSQ_ERR_SUCCESS;
 }
 
 // The URL is never echoed in a message: someone may have put a password in it.
@@ -55,18 +71,19 @@ bool ReadUrl(const QString& text, MqttOptions* out, QString* error)
 }
 
 // The first line of the file, without its line end. The password itself never goes into a message.
-bool ReadPasswordFile(const QString& path, QString* password, QString* error)
+// what: where the file came from, for the message.
+bool ReadPasswordFile(const QString& what, const QString& path, QString* password, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("--mqtt-password-file: cannot read %1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("%1: cannot read %2: %3").arg(what, path, file.errorString());
         return false;
     }
     QByteArray line = file.readLine(4096);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty()) {
-        *error = QStringLiteral("--mqtt-password-file: %1 has no password on its first line").arg(path);
+        *error = QStringLiteral("%1: %2 has no password on its first line").arg(what, path);
         return false;
     }
     *password = QString::fromUtf8(line);
@@ -86,9 +103,10 @@ void Mqtt_AddOptions(QCommandLineParser* parser)
                              "checked against (default: the system's)."),
          QStringLiteral("FILE")},
         {kUser, QStringLiteral("User name at the broker."), QStringLiteral("NAME")},
-        {kPasswordFile, QStringLiteral("Read the broker password from the first line of FILE "
-                                       "(or set the environment variable %1).")
-                            .arg(QLatin1String(kPasswordVariable)),
+        {kPasswordFile, QStringLiteral("Read the broker password from the first line of FILE (or set "
+                                       "the environment variable %1; without either, a systemd "
+                                       "service reads its credential %2).")
+                            .arg(QLatin1String(kPasswordVariable), QLatin1String(kCredential)),
          QStringLiteral("FILE")},
         {kPrefix, QStringLiteral("First level of the topics: PREFIX/SERIAL/state and "
                                  "PREFIX/SERIAL/availability (default: vostral)."),
@@ -137,27 +155,42 @@ bool Mqtt_ReadOptions(const QCommandLineParser& parser, MqttOptions* out, QStrin
         *error = QStringLiteral("--mqtt-user: the name is empty");
         return false;
     }
+    if (!MqttTextOk(o.user)) {
+        *error = QStringLiteral("--mqtt-user: the name must be UTF-8 text without control characters");
+        return false;
+    }
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString credential = credentials.isEmpty() ? QString() : QDir(credentials).filePath(QLatin1String(kCredential));
     if (parser.isSet(kPasswordFile)) {
-        if (!ReadPasswordFile(parser.value(kPasswordFile), &o.password, error))
+        if (!ReadPasswordFile(QStringLiteral("--mqtt-password-file"), parser.value(kPasswordFile), &o.password, error))
             return false;
     } else {
         o.password = qEnvironmentVariable(kPasswordVariable);
+        if (o.password.isEmpty() && !credential.isEmpty() && QFileInfo::exists(credential)
+            && !ReadPasswordFile(QStringLiteral("the credential %1").arg(QLatin1String(kCredential)), credential,
+                                 &o.password, error))
+            return false;
     }
     if (!o.password.isEmpty() && o.user.isEmpty()) {
         // MQTT sends a password only along with a user name
-        *error = QStringLiteral("a broker password (--mqtt-password-file or %1) needs --mqtt-user")
-                     .arg(QLatin1String(kPasswordVariable));
+        *error = QStringLiteral("a broker password (--mqtt-password-file, %1 or the credential %2) needs --mqtt-user")
+                     .arg(QLatin1String(kPasswordVariable), QLatin1String(kCredential));
         return false;
     }
 
     o.prefix = parser.value(kPrefix);
     o.haPrefix = parser.value(kHaPrefix);
-    for (const auto& [name, value] : {std::pair{kPrefix, o.prefix}, std::pair{kHaPrefix, o.haPrefix}})
+    for (const auto& [name, value] : {std::pair{kPrefix, o.prefix}, std::pair{kHaPrefix, o.haPrefix}}) {
         if (!TopicPrefixOk(value)) {
             *error = QStringLiteral("--%1: a topic prefix must not be empty, contain + or # or "
                                     "begin or end with /").arg(name);
             return false;
         }
+        if (!MqttTextOk(value)) {
+            *error = QStringLiteral("--%1: a topic prefix must be UTF-8 text without control characters").arg(name);
+            return false;
+        }
+    }
 
     const QString qos = parser.value(kQos);
     if (qos != QLatin1String("0") && qos != QLatin1String("1")) {

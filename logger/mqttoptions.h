@@ -10,7 +10,7 @@ struct MqttOptions {
     bool tls = false;         // mqtts://
     QString caFile;           // --mqtt-ca
     QString user;             // --mqtt-user
-    QString password;         // --mqtt-password-file or $VOSTRAL_MQTT_PASSWORD; never printed
+    QString password;         // --mqtt-password-file, $VOSTRAL_MQTT_PASSWORD or the systemd credential; never printed
     QString prefix = QStringLiteral("vostral");
     int qos = 0;
     bool haDiscovery = true;

@@ -1,19 +1,18 @@
 #include "mqttpublisher.h"
 
-#include <QFile>
+#include "mqttclient.h"
+
 #include <QMetaObject>
 #include <mosquitto.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <clocale>
-#include <cstring>
-#include <locale.h>
 
 namespace {
 constexpr int kKeepAliveSec = 30;
 constexpr int kMaxDelaySec = 60;
+// A connection that lasted this long was a working one: the next attempt comes after 1 s again.
+constexpr auto kSteadyConnection = std::chrono::seconds(60);
 // No CONNACK this long after the attempt began: a host that swallows packets. Without this the
 // attempt would only end with the kernel's TCP time-out, minutes later.
 constexpr auto kConnectTimeout = std::chrono::seconds(20);
@@ -21,30 +20,9 @@ constexpr auto kConnectTimeout = std::chrono::seconds(20);
 // broker that stops reading would otherwise make its queue grow with every reading.
 constexpr int kMaxPending = 64;
 constexpr auto kStopWait = std::chrono::seconds(2);
-constexpr char kSystemCertificates[] = "/etc/ssl/certs";
+constexpr auto kDropsPeriod = std::chrono::minutes(10);
 
 std::once_flag g_LibInit;
-
-// The system's text for an error number in English whatever the locale, and without the
-// static buffer of strerror: this runs on the network thread.
-QString ErrnoText(int err)
-{
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    return QString::fromLocal8Bit(strerror_l(err, c));
-}
-
-// "Connection Refused: not authorised." -> "not authorised"
-QString Sentence(const char* text, const char* drop = "Connection Refused: ")
-{
-    QString s = QString::fromLatin1(text);
-    if (s.startsWith(QLatin1String(drop)))
-        s.remove(0, int(strlen(drop)));
-    if (s.endsWith(QLatin1Char('.')))
-        s.chop(1);
-    if (!s.isEmpty())
-        s[0] = s[0].toLower();
-    return s;
-}
 } // namespace
 
 MqttPublisher::MqttPublisher(const MqttOptions& options, std::function<void(const QString&)> message)
@@ -63,7 +41,7 @@ void MqttPublisher::SensorOnline(const QByteArray& serial, const QByteArray& mod
 {
     if (!m_Options.enabled)
         return;
-    if (m_Mosq && serial != m_Sensor.serial)
+    if (m_Thread.joinable() && serial != m_Sensor.serial)
         Stop(); // another sensor: its own client id, last will and topics
     bool changed;
     {
@@ -74,7 +52,7 @@ void MqttPublisher::SensorOnline(const QByteArray& serial, const QByteArray& mod
         m_SensorOnline = true;
     }
     m_StateTopic = Mqtt_StateTopic(m_Options, serial);
-    if (!m_Mosq) {
+    if (!m_Thread.joinable()) {
         Start();
         return;
     }
@@ -97,23 +75,31 @@ void MqttPublisher::SensorOffline()
 
 void MqttPublisher::Publish(const LoggerReading& r)
 {
-    if (!m_Mosq || r.history)
+    if (!m_Thread.joinable() || r.history)
         return;
+    int rc = MOSQ_ERR_SUCCESS;
+    MqttDrop cause;
+    if (!r.serial.isEmpty() && r.serial != m_Sensor.serial)
+        cause = MqttDrop::OtherSensor;
     // Only while connected: libmosquitto would otherwise keep every QoS 1 message of an outage
     // in memory to send it late; a reading that missed the broker stays in the day file.
-    if (!m_Connected || m_Pending >= kMaxPending || (!r.serial.isEmpty() && r.serial != m_Sensor.serial)) {
-        ++m_Dropped;
+    else if (!m_Connected)
+        cause = MqttDrop::NotConnected;
+    else if (m_Pending >= kMaxPending)
+        cause = MqttDrop::TooManyPending;
+    else if ((rc = Send(m_StateTopic, Mqtt_StatePayload(r), m_Options.qos, false)) != MOSQ_ERR_SUCCESS)
+        cause = rc == MOSQ_ERR_NO_CONN ? MqttDrop::NotConnected : MqttDrop::PublishFailed; // just lost
+    else {
+        ++m_Sent;
         return;
     }
-    if (Send(m_StateTopic, Mqtt_StatePayload(r), m_Options.qos, false))
-        ++m_Sent;
-    else
-        ++m_Dropped;
+    ++m_Dropped;
+    m_Drops.Add(cause, rc);
 }
 
 void MqttPublisher::Stop()
 {
-    if (!m_Mosq)
+    if (!m_Thread.joinable())
         return;
     if (m_Connected) {
         // Say offline ourselves: a clean disconnect makes the broker discard the last will.
@@ -122,7 +108,7 @@ void MqttPublisher::Stop()
             std::lock_guard<std::mutex> lock(m_Mutex);
             m_SensorOnline = false;
         }
-        if (Send(Mqtt_AvailabilityTopic(m_Options, m_Sensor.serial), "offline", 1, true, &mid)) {
+        if (Send(Mqtt_AvailabilityTopic(m_Options, m_Sensor.serial), "offline", 1, true, &mid) == MOSQ_ERR_SUCCESS) {
             std::unique_lock<std::mutex> lock(m_AckMutex);
             m_AckWake.wait_for(lock, kStopWait, [&] {
                 return !m_Connected || std::find(m_Acked.begin(), m_Acked.end(), mid) != m_Acked.end();
@@ -134,53 +120,36 @@ void MqttPublisher::Stop()
         m_Stopping = true;
     }
     m_Wake.notify_all();
-    mosquitto_disconnect(m_Mosq);
+    {
+        std::lock_guard<std::mutex> lock(m_ClientMutex);
+        if (m_Mosq)
+            mosquitto_disconnect(m_Mosq); // ends the network thread's wait in the loop
+    }
     m_Thread.join();
-    mosquitto_destroy(m_Mosq);
-    m_Mosq = nullptr;
     m_Connected = false;
     m_Pending = 0;
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Stopping = false;
     }
-    std::lock_guard<std::mutex> lock(m_AckMutex);
-    m_Acked.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_AckMutex);
+        m_Acked.clear();
+    }
+    // Said at once rather than posted: the program usually ends right after, without running
+    // its event loop again.
+    const QString drops = m_Drops.Take(std::chrono::steady_clock::now() - m_DropsSince);
+    if (!drops.isEmpty() && m_Message)
+        m_Message(drops);
 }
 
 void MqttPublisher::Start()
 {
     std::call_once(g_LibInit, [] { mosquitto_lib_init(); });
-    const MqttSensor sensor = m_Sensor;
-    m_Mosq = mosquitto_new(Mqtt_ClientId(sensor.serial).constData(), true, this);
-    if (!m_Mosq) {
-        Post(QStringLiteral("MQTT: cannot create the client: %1").arg(ErrnoText(errno)));
-        return;
-    }
-    // Publishing from this thread while the network thread runs the loop
-    mosquitto_threaded_set(m_Mosq, true);
-    const QByteArray availability = Mqtt_AvailabilityTopic(m_Options, sensor.serial);
-    mosquitto_will_set(m_Mosq, availability.constData(), 7, "offline", 1, true);
-    if (!m_Options.user.isEmpty())
-        mosquitto_username_pw_set(m_Mosq, m_Options.user.toUtf8().constData(),
-                                  m_Options.password.isEmpty() ? nullptr : m_Options.password.toUtf8().constData());
-    if (m_Options.tls) {
-        // Without --mqtt-ca, the system's certificates as a directory rather than
-        // MOSQ_OPT_TLS_USE_OS_CERTS: with that option libmosquitto 2.0 refuses every attempt after
-        // a failed handshake ("invalid arguments"), so it would never connect again.
-        const QByteArray ca = QFile::encodeName(m_Options.caFile);
-        const int rc = mosquitto_tls_set(m_Mosq, ca.isEmpty() ? nullptr : ca.constData(),
-                                         ca.isEmpty() ? kSystemCertificates : nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS)
-            Post(QStringLiteral("MQTT: TLS set-up failed: %1").arg(Sentence(mosquitto_strerror(rc))));
-    }
-    mosquitto_connect_callback_set(m_Mosq, &MqttPublisher::OnConnect);
-    mosquitto_disconnect_callback_set(m_Mosq, &MqttPublisher::OnDisconnect);
-    mosquitto_publish_callback_set(m_Mosq, &MqttPublisher::OnPublish);
-    mosquitto_message_callback_set(m_Mosq, &MqttPublisher::OnMessage);
     m_LastReport.clear();
     m_EverConnected = false;
     m_Up = false;
+    m_DropsSince = std::chrono::steady_clock::now();
     m_Thread = std::thread(&MqttPublisher::Run, this);
 }
 
@@ -192,43 +161,31 @@ void MqttPublisher::Run()
 {
     const QByteArray host = m_Options.host.toUtf8();
     int delay = 1;
-    bool socket = false;
     auto attemptStart = std::chrono::steady_clock::now();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            if (m_Stopping)
-                return;
+    while (!Stopping()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_DropsSince >= kDropsPeriod) {
+            const QString drops = m_Drops.Take(now - m_DropsSince);
+            if (!drops.isEmpty())
+                Post(drops);
+            m_DropsSince = now;
         }
-        if (!socket) {
-            m_RefusedCode = -1;
-            m_DisconnectErrno = 0;
-            errno = 0;
-            // Not mosquitto_reconnect_async: after a failed TLS handshake it fails for good with
-            // "invalid arguments"; a full connect sets everything up again.
-            const int rc = mosquitto_connect_async(m_Mosq, host.constData(), m_Options.port, kKeepAliveSec);
-            const int err = errno;
-            if (rc != MOSQ_ERR_SUCCESS) {
-                ReportFailure(rc, err);
+        if (!m_Mosq) {
+            if (!Connect(host)) {
                 WaitBackoff(&delay);
                 continue;
             }
-            socket = true;
             attemptStart = std::chrono::steady_clock::now();
         }
         errno = 0;
         const int rc = mosquitto_loop(m_Mosq, 500, 1);
         const int err = m_DisconnectErrno ? m_DisconnectErrno : errno;
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            if (m_Stopping)
-                return;
-        }
-        if (m_Connected)
+        if (Stopping())
+            break;
+        if (m_Up && std::chrono::steady_clock::now() - m_UpSince >= kSteadyConnection)
             delay = 1;
         if (rc != MOSQ_ERR_SUCCESS) {
-            socket = false;
-            m_Connected = false;
+            CloseClient();
             if (m_Up) {
                 m_Up = false;
                 Report(QStringLiteral("lost"), QStringLiteral("lost the connection to MQTT broker %1").arg(m_Broker));
@@ -237,7 +194,7 @@ void MqttPublisher::Run()
             }
             WaitBackoff(&delay);
         } else if (!m_Connected && std::chrono::steady_clock::now() - attemptStart > kConnectTimeout) {
-            socket = false;
+            CloseClient();
             Report(QStringLiteral("timeout"),
                    QStringLiteral("MQTT broker %1 unreachable: no answer within %2 s")
                        .arg(m_Broker)
@@ -245,6 +202,67 @@ void MqttPublisher::Run()
             WaitBackoff(&delay);
         }
     }
+    CloseClient();
+}
+
+// One attempt with a new client; false (said why) when it cannot even begin.
+bool MqttPublisher::Connect(const QByteArray& host)
+{
+    MqttSensor sensor;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        sensor = m_Sensor;
+    }
+    const MqttClientSetUp setUp = Mqtt_NewClient(m_Options, sensor, this);
+    if (!setUp.failure.isEmpty())
+        Report(setUp.failure, setUp.failure);
+    if (!setUp.client)
+        return false;
+    mosquitto* m = setUp.client;
+    mosquitto_connect_callback_set(m, &MqttPublisher::OnConnect);
+    mosquitto_disconnect_callback_set(m, &MqttPublisher::OnDisconnect);
+    mosquitto_publish_callback_set(m, &MqttPublisher::OnPublish);
+    mosquitto_message_callback_set(m, &MqttPublisher::OnMessage);
+    m_RefusedCode = -1;
+    m_DisconnectErrno = 0;
+    m_Up = false;
+    errno = 0;
+    const int rc = mosquitto_connect_async(m, host.constData(), m_Options.port, kKeepAliveSec);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        mosquitto_destroy(m);
+        if (rc == MOSQ_ERR_TLS) {
+            // The TLS context is made here, where the certificate authorities are loaded.
+            const QString line = Mqtt_TlsFailure(m_Options, QString());
+            Report(line, line);
+        } else {
+            ReportFailure(rc, err);
+        }
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_ClientMutex);
+    m_Mosq = m;
+    return true;
+}
+
+void MqttPublisher::CloseClient()
+{
+    m_Connected = false;
+    mosquitto* m;
+    {
+        std::lock_guard<std::mutex> lock(m_ClientMutex);
+        m = m_Mosq;
+        m_Mosq = nullptr;
+    }
+    if (m)
+        mosquitto_destroy(m);
+    m_Pending = 0;
+}
+
+bool MqttPublisher::Stopping()
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Stopping;
 }
 
 void MqttPublisher::WaitBackoff(int* delaySec)
@@ -257,14 +275,14 @@ void MqttPublisher::WaitBackoff(int* delaySec)
 void MqttPublisher::ReportFailure(int rc, int err)
 {
     if (m_RefusedCode > 0) {
-        const QString reason = Sentence(mosquitto_connack_string(m_RefusedCode));
+        const QString reason = Mqtt_Sentence(mosquitto_connack_string(m_RefusedCode));
         Report(QStringLiteral("refused ") + reason,
                QStringLiteral("MQTT broker %1 refused the connection: %2").arg(m_Broker, reason));
         return;
     }
     const QString reason = (rc == MOSQ_ERR_ERRNO || (err != 0 && rc == MOSQ_ERR_CONN_LOST))
-                               ? ErrnoText(err)
-                               : Sentence(mosquitto_strerror(rc));
+                               ? Mqtt_ErrnoText(err)
+                               : Mqtt_ErrorText(rc);
     Report(QStringLiteral("unreachable ") + reason,
            QStringLiteral("MQTT broker %1 unreachable: %2").arg(m_Broker, reason));
 }
@@ -284,13 +302,15 @@ void MqttPublisher::Post(const QString& line)
     QMetaObject::invokeMethod(&m_Context, [message = m_Message, line] { message(line); }, Qt::QueuedConnection);
 }
 
-bool MqttPublisher::Send(const QByteArray& topic, const QByteArray& payload, int qos, bool retain, int* mid)
+int MqttPublisher::Send(const QByteArray& topic, const QByteArray& payload, int qos, bool retain, int* mid)
 {
-    if (mosquitto_publish(m_Mosq, mid, topic.constData(), payload.size(), payload.constData(), qos, retain)
-        != MOSQ_ERR_SUCCESS)
-        return false;
-    ++m_Pending;
-    return true;
+    std::lock_guard<std::mutex> lock(m_ClientMutex);
+    if (!m_Mosq)
+        return MOSQ_ERR_NO_CONN;
+    const int rc = mosquitto_publish(m_Mosq, mid, topic.constData(), payload.size(), payload.constData(), qos, retain);
+    if (rc == MOSQ_ERR_SUCCESS)
+        ++m_Pending;
+    return rc;
 }
 
 void MqttPublisher::SendAvailability()
@@ -322,7 +342,12 @@ void MqttPublisher::OnConnect(mosquitto* m, void* self, int rc)
         return;
     }
     p->m_Pending = 0;
+    {
+        std::lock_guard<std::mutex> lock(p->m_AckMutex);
+        p->m_Acked.clear(); // message ids start again with each client
+    }
     p->m_Up = true;
+    p->m_UpSince = std::chrono::steady_clock::now();
     p->m_Connected = true;
     p->Report(QStringLiteral("connected"), QStringLiteral("%1 MQTT broker %2")
                                                .arg(p->m_EverConnected ? QStringLiteral("reconnected to")

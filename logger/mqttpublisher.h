@@ -11,14 +11,21 @@
 //
 // The connection is made at the first SensorOnline(): the client id and the last will name the
 // sensor's serial number. It retries with a back-off from 1 s to 60 s for as long as the logger
-// runs; on each connection it republishes the discovery configs and the availability.
+// runs, back to 1 s only once a connection has lasted a minute (a broker that lets the client in
+// and drops it at once is not hammered); on each connection it republishes the discovery configs
+// and the availability. Each attempt sets up a new client (mqttclient.h): with mqtts:// nothing
+// is ever sent unless TLS is set up, and a CA file that was gone is read again.
+//
+// Readings not published are counted by cause and said at most every 10 minutes, and at Stop().
 #include "loggerreading.h"
+#include "mqttdrops.h"
 #include "mqttoptions.h"
 #include "mqttpayloads.h"
 
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -31,8 +38,9 @@ struct mosquitto_message;
 class MqttPublisher {
 public:
     // message: one line for stderr ("connected to MQTT broker host:1883", "MQTT broker
-    // host:1883 refused the connection: not authorised", ...), only when the state changes.
-    // Never carries the password.
+    // host:1883 refused the connection: not authorised", ...), only when the state changes, and
+    // the readings not published ("MQTT: 600 readings not published in the last 10 min (not
+    // connected: 600)"). Never carries the password.
     MqttPublisher(const MqttOptions& options, std::function<void(const QString&)> message);
     ~MqttPublisher(); // Stop()
     MqttPublisher(const MqttPublisher&) = delete;
@@ -47,7 +55,9 @@ public:
     // One recorded reading (or --interval mean) on the state topic. Dropped while the broker is
     // not connected or too slow; history values are not published (they are not current).
     void Publish(const LoggerReading& r);
-    // Availability offline, disconnect, end the network thread (at exit). Waits at most ~2 s.
+    // Availability offline, disconnect, end the network thread (at exit); says the readings not
+    // published since the last such message through the message function, before it returns.
+    // Waits at most ~2 s.
     void Stop();
 
     bool Connected() const { return m_Connected; }
@@ -62,9 +72,12 @@ private:
     static void OnMessage(mosquitto* m, void* self, const mosquitto_message* msg);
 
     void Start();
-    void Run();                  // the network thread
+    void Run(); // the network thread
+    bool Connect(const QByteArray& host);
+    void CloseClient();
+    bool Stopping();
     void WaitBackoff(int* delaySec);
-    bool Send(const QByteArray& topic, const QByteArray& payload, int qos, bool retain, int* mid = nullptr);
+    int Send(const QByteArray& topic, const QByteArray& payload, int qos, bool retain, int* mid = nullptr);
     void SendAvailability();
     void SendDiscovery();
     void Report(const QString& key, const QString& line); // network thread
@@ -76,8 +89,11 @@ private:
     const QString m_Broker; // "host:port" for the messages
     QObject m_Context;      // lives in the creating thread: the messages are delivered there
 
-    mosquitto* m_Mosq = nullptr;
     std::thread m_Thread;
+    // The client of the current attempt. Set and cleared by the network thread, which may read it
+    // without the lock; other threads use it only under the lock.
+    std::mutex m_ClientMutex;
+    mosquitto* m_Mosq = nullptr;
 
     std::mutex m_Mutex; // m_Sensor, m_SensorOnline, m_Stopping; orders the availability packets
     std::condition_variable m_Wake;
@@ -93,12 +109,15 @@ private:
     std::atomic<int> m_Pending{0}; // handed to libmosquitto and not yet out or acknowledged
     std::atomic<int64_t> m_Sent{0};
     std::atomic<int64_t> m_Dropped{0};
+    MqttDropTally m_Drops;
+    std::chrono::steady_clock::time_point m_DropsSince; // network thread, and Stop() after it ended
     QByteArray m_StateTopic; // creating thread only
 
     // Network thread only
     QString m_LastReport;
     bool m_EverConnected = false;
     bool m_Up = false; // connected since the last attempt began (m_Connected drops earlier, in OnDisconnect)
+    std::chrono::steady_clock::time_point m_UpSince;
     int m_RefusedCode = -1;
     int m_DisconnectErrno = 0;
 };

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <mosquitto.h>
@@ -116,6 +118,32 @@ struct Subscriber {
     }
 };
 
+// A plain TCP listener of the test's own that keeps what each connection sends first; with
+// connack it plays a broker that lets the client in and drops it at once.
+struct Listener {
+    QTcpServer server;
+    QVector<QByteArray> got; // per connection
+    QVector<qint64> at;      // ms after the start, per connection
+    QElapsedTimer clock;
+
+    explicit Listener(bool connack)
+    {
+        clock.start();
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, connack] {
+            QTcpSocket* s = server.nextPendingConnection();
+            got.append(QByteArray());
+            at.append(clock.elapsed());
+            QObject::connect(s, &QTcpSocket::readyRead, [this, s, i = got.size() - 1, connack] {
+                got[i] += s->readAll();
+                // A broker drops a client it let in a moment later, not within the same read
+                s->write(connack ? QByteArray("\x20\x02\x00\x00", 4) : QByteArray());
+                QTimer::singleShot(connack ? 600 : 0, s, [s] { s->disconnectFromHost(); });
+            });
+        });
+    }
+};
+
 MqttOptions Options(int port, const QString& user = {}, const QString& password = {})
 {
     return MqttOptions{true, "127.0.0.1", port, false, {}, user, password};
@@ -152,6 +180,8 @@ private slots:
         QVERIFY(m_Broker.Start());
         QFile pw(m_Broker.dir.filePath("pw.txt"));
         QVERIFY(pw.open(QIODevice::WriteOnly) && pw.write("s3cret\nsecond line\n") > 0);
+        QFile credential(m_Broker.dir.filePath("mqtt-password")); // as systemd's LoadCredential= leaves it
+        QVERIFY(credential.open(QIODevice::WriteOnly) && credential.write("cr3dential\n") > 0);
     }
 
     void options_data()
@@ -159,8 +189,10 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<QByteArray>("env"); // VOSTRAL_MQTT_PASSWORD
         QTest::addColumn<QString>("expect"); // the options read, or the start of the message
-        const auto row = [](const char* tag, const char* args, const char* env, const char* expect) {
-            QTest::newRow(tag) << QString(args) << QByteArray(env) << QString(expect);
+        QTest::addColumn<bool>("credential"); // $CREDENTIALS_DIRECTORY/mqtt-password holds cr3dential
+        // The arguments decoded as Qt decodes argv
+        const auto row = [](const char* tag, const char* args, const char* env, const char* expect, bool credential = false) {
+            QTest::newRow(tag) << QString::fromLocal8Bit(args) << QByteArray(env) << QString(expect) << credential;
         };
         row("none", "", "", "off");
         row("defaults", "--mqtt mqtt://127.0.0.1", "", "127.0.0.1:1883 tls0 qos0 ha1 vostral homeassistant  ");
@@ -180,13 +212,23 @@ private slots:
         row("password, no user", "--mqtt mqtt://h", "s3cret", "a broker password");
         row("no password file", "--mqtt mqtt://h --mqtt-user u --mqtt-password-file /nonexistent", "", "--mqtt-password-file: cannot read");
         row("password option", "--mqtt mqtt://h --mqtt-password s3cret", "", "Unknown option");
+        row("credential", "--mqtt mqtt://h --mqtt-user u", "", "h:1883 tls0 qos0 ha1 vostral homeassistant u cr3dential", true);
+        row("variable before credential", "--mqtt mqtt://h --mqtt-user u", "s3cret", "h:1883 tls0 qos0 ha1 vostral homeassistant u s3cret", true);
+        row("credential, no user", "--mqtt mqtt://h", "", "a broker password", true);
+        row("control character", "--mqtt mqtt://h --mqtt-prefix a\x01" "b", "", "--mqtt-prefix: a topic prefix must be UTF-8");
+        row("C1 control", "--mqtt mqtt://h --ha-prefix a\xc2\x85" "b", "", "--ha-prefix: a topic prefix must be UTF-8");
+        row("invalid UTF-8", "--mqtt mqtt://h --mqtt-prefix a\xff" "b", "", "--mqtt-prefix: a topic prefix must be UTF-8");
+        row("user: surrogate", "--mqtt mqtt://h --mqtt-user a\xed\xa0\x80", "", "--mqtt-user: the name must be UTF-8");
+        row("user: DEL", "--mqtt mqtt://h --mqtt-user a\x7f", "", "--mqtt-user: the name must be UTF-8");
     }
     void options()
     {
         QFETCH(QString, args);
         QFETCH(QByteArray, env);
         QFETCH(QString, expect);
+        QFETCH(bool, credential);
         env.isEmpty() ? qunsetenv("VOSTRAL_MQTT_PASSWORD") : qputenv("VOSTRAL_MQTT_PASSWORD", env);
+        credential ? qputenv("CREDENTIALS_DIRECTORY", m_Broker.dir.path().toUtf8()) : qunsetenv("CREDENTIALS_DIRECTORY");
         QCommandLineParser parser;
         Mqtt_AddOptions(&parser);
         MqttOptions o;
@@ -201,6 +243,7 @@ private slots:
                                     .arg(o.host).arg(o.port).arg(int(o.tls)).arg(o.qos).arg(int(o.haDiscovery))
                                     .arg(o.prefix, o.haPrefix, o.user, o.password);
         qunsetenv("VOSTRAL_MQTT_PASSWORD");
+        qunsetenv("CREDENTIALS_DIRECTORY");
         QVERIFY2(said.startsWith(expect), qPrintable(said));
     }
 
@@ -318,6 +361,51 @@ private slots:
         QCOMPARE(m_Said, (QStringList{"connected to MQTT broker 127.0.0.1:" + QString::number(broker.port),
                                       "lost the connection to MQTT broker 127.0.0.1:" + QString::number(broker.port),
                                       "reconnected to MQTT broker 127.0.0.1:" + QString::number(broker.port)}));
+        publisher.Stop(); // the readings of the outage are said, with their cause
+        QVERIFY2(QRegularExpression("^MQTT: 5 readings not published in the last \\d+ s \\(not connected: 5\\)$").match(m_Said.last()).hasMatch(),
+                 qPrintable(m_Said.last()));
+    }
+
+    // mqtts:// with a CA file gone by the first attempt: nothing goes out until it is back, then
+    // only TLS. The listener is plain TCP: it sees at most a ClientHello, never a CONNECT.
+    void tlsFailsClosed()
+    {
+        Listener plain(false);
+        QTemporaryDir dir;
+        const QString ca = dir.filePath("ca.pem");
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/test-ca.pem"), ca));
+        qputenv("VOSTRAL_MQTT_PASSWORD", "s3cret");
+        QCommandLineParser parser;
+        Mqtt_AddOptions(&parser);
+        MqttOptions o;
+        QString error;
+        QVERIFY(parser.parse({"vostral-logger", "--mqtt", "mqtts://127.0.0.1:" + QString::number(plain.server.serverPort()),
+                              "--mqtt-ca", ca, "--mqtt-user", "vostral"}) && Mqtt_ReadOptions(parser, &o, &error));
+        qunsetenv("VOSTRAL_MQTT_PASSWORD");
+        QVERIFY(QFile::rename(ca, ca + ".away"));
+        MqttPublisher publisher(o, Said());
+        publisher.SensorOnline("0000000000e5", "LV51", GasKind::None, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_Said.isEmpty(), kWait);
+        QTest::qWait(1500); // the retry after 1 s fails alike: said once
+        QCOMPARE(m_Said, QStringList{"MQTT: TLS set-up failed: cannot read " + ca + ": No such file or directory; not connecting without it"});
+        QVERIFY(plain.got.isEmpty());
+        QVERIFY(QFile::rename(ca + ".away", ca));
+        QTRY_VERIFY_WITH_TIMEOUT(!plain.got.isEmpty() && !plain.got[0].isEmpty(), kWait);
+        QVERIFY2(plain.got[0].startsWith("\x16\x03"), plain.got[0].toHex().constData()); // a TLS handshake record
+        for (const QByteArray& bytes : plain.got)
+            QVERIFY2(!bytes.contains("MQTT") && !bytes.contains("vostral") && !bytes.contains("s3cret"), bytes.toHex().constData());
+    }
+
+    // A broker that lets the client in and drops it at once: the attempts still back off.
+    void backoffAfterDrop()
+    {
+        Listener broker(true);
+        MqttPublisher publisher(Options(broker.server.serverPort()), Said());
+        publisher.SensorOnline("0000000000f6", "LV51", GasKind::None, true);
+        QTRY_VERIFY_WITH_TIMEOUT(broker.at.size() >= 4, 2 * kWait); // 1, 2 and 4 s after each drop
+        const QVector<qint64> gaps = {broker.at[1] - broker.at[0], broker.at[2] - broker.at[1], broker.at[3] - broker.at[2]};
+        QVERIFY2(gaps[0] >= 900 && gaps[1] >= 1900 && gaps[2] >= 3900, qPrintable(QString("%1 %2 %3").arg(gaps[0]).arg(gaps[1]).arg(gaps[2])));
+        QVERIFY2(m_Said.contains("reconnected to MQTT broker 127.0.0.1:" + QString::number(broker.server.serverPort())), qPrintable(m_Said.join('\n')));
     }
 
     // What the logger says about the connection: once per change, never the password.
