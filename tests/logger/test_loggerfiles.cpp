@@ -163,6 +163,31 @@ private slots:
             QCOMPARE(Lines(dir.filePath(expected[i])).size(), lines[i]);
     }
 
+    // A clock set back: what it stamps before the day file's last line goes to the day's next
+    // part until it has passed that line; a day file removed while open is made again, with the
+    // lines written since the last sync.
+    void timesNeverGoBackAndRemovedFilesComeBack()
+    {
+        QTemporaryDir dir;
+        const qint64 t0 = 1796738400;
+        DayLog log(dir.path(), false);
+        for (qint64 t : {t0, t0 + 1, t0 - 60, t0 - 59, t0 + 1, t0 + 2})
+            QVERIFY(log.Append(Reading(t, double(t - t0 + 100))));
+        QCOMPARE(log.TakeNotices().size(), 2); // to the part and back
+        QVERIFY(log.Sync());
+        QVERIFY(log.Append(Reading(t0 + 3, 103)));
+        QVERIFY(QFile::remove(dir.filePath("2026-12-08.csv")));
+        QVERIFY(log.Sync());
+        QVERIFY(log.TakeNotices().value(0).contains("was removed while recording"));
+        QVERIFY(log.Append(Reading(t0 + 4, 104)));
+        log.Reopen();
+        const QList<QByteArray> day = Lines(dir.filePath("2026-12-08.csv")), part = Lines(dir.filePath("2026-12-08-2.csv"));
+        QCOMPARE(day.size(), 4); // header, the line since the sync, the next, ""
+        QCOMPARE(day[1] + '\n', Csv_Line(Reading(t0 + 3, 103)));
+        QCOMPARE(part.size(), 4); // header, t0 - 60, t0 - 59, ""
+        QCOMPARE(part[2] + '\n', Csv_Line(Reading(t0 - 59, 41)));
+    }
+
     void runFiles_data()
     {
         QTest::addColumn<QList<qint64>>("times");

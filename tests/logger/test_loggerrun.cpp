@@ -180,6 +180,9 @@ private slots:
                 QCOMPARE(run.Wait(), 128 + SIGKILL);
             } else {
                 QCOMPARE(run.Stop(), 0);
+                // The killed run's record file comes back from the day file.
+                QVERIFY2(run.err.contains(QStringLiteral("record files rebuilt from the day files: ")), qPrintable(run.err));
+                QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.str")}, QDir::Files).size(), 2);
             }
         }
         // Every line whole, none twice, times going forward.
