@@ -188,6 +188,20 @@ private slots:
         QCOMPARE(part[2] + '\n', Csv_Line(Reading(t0 - 59, 41)));
     }
 
+    // A run that ends while the folder cannot be written waits, and is written once it can.
+    void recordFileWaitsForTheDisk()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QFile(dir.filePath("log")).open(QIODevice::WriteOnly)); // a file where the folder goes
+        RunRecorder rec(dir.filePath("log"), 1);
+        rec.Add(Reading(1796738400, 10));
+        QVERIFY(!rec.EndRun() && rec.Waiting() == 1 && rec.LastError().startsWith("cannot write"));
+        QVERIFY(!rec.Retry());
+        QVERIFY(QFile::remove(dir.filePath("log")));
+        QVERIFY(rec.Retry() && !rec.Failing());
+        QVERIFY(QFile::exists(dir.filePath("log/2026-12-08_090000.str")));
+    }
+
     void runFiles_data()
     {
         QTest::addColumn<QList<qint64>>("times");
