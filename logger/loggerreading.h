@@ -19,6 +19,7 @@ struct LoggerReading {
     GasKind gasKind = GasKind::None;
     int readings = 1;       // readings that went into it (more than 1 only for --interval means)
     bool history = false;   // a 5-minute value from the sensor's own memory
+    bool held = false;      // it waited for the clock to be synchronised: not current news
     bool endsRun = false;   // the sensor was lost after it (while the reading waited for the clock)
     QByteArray model;       // "LV51"
     QByteArray serial;      // twelve lowercase hex digits
