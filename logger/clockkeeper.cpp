@@ -11,6 +11,7 @@ void ClockKeeper::Trust(std::vector<LoggerReading>* out)
     out->reserve(out->size() + m_Held.size());
     for (LoggerReading& r : m_Held) {
         r.timeMs = r.monoMs + m_OffsetMs;
+        r.held = true;
         out->push_back(std::move(r));
     }
     m_Held.clear();

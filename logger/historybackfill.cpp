@@ -84,7 +84,7 @@ QString BackfillResult::Describe() const
 }
 
 BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, int64_t nowMs,
-                            DayLog& history, const QString& folder)
+                            const QString& folder, std::vector<LoggerReading>* values)
 {
     BackfillResult result;
     const auto stopping = [&] { return codec.m_StopRequested && codec.m_StopRequested(); };
@@ -157,7 +157,7 @@ BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64
         r.history = true;
         r.model = sensor.model;
         r.serial = sensor.serial;
-        history.Append(r);
+        values->push_back(r);
         seen.insert(r.timeMs); // a value the device sent twice is written once
         ++result.written;
     }

@@ -7,11 +7,11 @@
 // does not move between downloads: the newest value on the model's interval at or before the
 // download, the rest one interval apart before it; a download that lands one slot off the
 // values already on disk (the device stores on its own beat) is moved onto them.
-#include "daylog.h"
 #include "loggerreading.h"
 #include "scodeusb.h"
 
 #include <QString>
+#include <vector>
 
 struct BackfillSensor {
     int typeCode = -1;
@@ -34,7 +34,8 @@ struct BackfillResult {
 };
 
 // Downloads the history through the running sensor's codec (this blocks for as long as the
-// download takes, or until codec.m_StopRequested says stop) and writes the values before
-// cutoffMs that the history files lack. nowMs: the wall time at the start of the download.
+// download takes, or until codec.m_StopRequested says stop) and hands over in *values (oldest
+// first, marked history) the values before cutoffMs that the history files in `folder` lack.
+// nowMs: the wall time at the start of the download.
 BackfillResult Backfill_Run(SCodeUsb& codec, const BackfillSensor& sensor, int64_t cutoffMs, int64_t nowMs,
-                            DayLog& history, const QString& folder);
+                            const QString& folder, std::vector<LoggerReading>* values);

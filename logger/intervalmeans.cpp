@@ -35,6 +35,7 @@ void IntervalMeans::Add(const LoggerReading& r, std::vector<LoggerReading>* out)
     }
     if (r.gasKind != GasKind::None)
         m_Gas = r.gasKind;
+    m_Held = m_Held || r.held;
     ++m_Readings;
 }
 
@@ -63,6 +64,8 @@ void IntervalMeans::Emit(std::vector<LoggerReading>* out)
     }
     mean.gasKind = m_Gas;
     mean.readings = m_Readings;
+    mean.held = m_Held;
+    m_Held = false;
     mean.model = m_Model;
     mean.serial = m_Serial;
     m_Readings = 0;

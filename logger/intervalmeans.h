@@ -28,6 +28,7 @@ private:
     int m_Count[3] = {};
     int m_Readings = 0;
     GasKind m_Gas = GasKind::None;
+    bool m_Held = false;
     QByteArray m_Model;
     QByteArray m_Serial;
 };

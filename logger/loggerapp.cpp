@@ -1,8 +1,10 @@
 #include "loggerapp.h"
 
 #include "csvformat.h"
+#include "dayfilessink.h"
 #include "historybackfill.h"
-#include "mqttpublisher.h"
+#include "mqttsink.h"
+#include "recordfilessink.h"
 #include "signalwatch.h"
 
 #include <QCoreApplication>
@@ -23,13 +25,13 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
       m_Session(options),
       m_Assembler(false),
       m_Keeper(m_Clock, options.clockWaitSec),
-      m_Means(options.intervalSec),
-      m_Live(options.outDir, false),
-      m_History(options.outDir, true),
-      m_Runs(options.outDir, options.intervalSec > 0 ? options.intervalSec : 1)
+      m_Means(options.intervalSec)
 {
-    if (m_Options.mqtt.enabled)
-        m_Mqtt = std::make_unique<MqttPublisher>(m_Options.mqtt, [this](const QString& line) { Say(line); });
+    const ReadingSink::Say say = [this](const QString& line) { Say(line); };
+    m_Sinks.push_back(std::make_unique<DayFilesSink>(options.outDir, options.syncSec, say));
+    m_Sinks.push_back(std::make_unique<RecordFilesSink>(options.outDir, options.intervalSec > 0 ? options.intervalSec : 1, say));
+    if (options.mqtt.enabled)
+        m_Sinks.push_back(std::make_unique<MqttSink>(options.mqtt, say));
 }
 
 LoggerApp::~LoggerApp()
@@ -47,18 +49,12 @@ bool LoggerApp::Start(QString* error)
     }
     if (!m_Lock.Take(m_Options.outDir, error))
         return false;
-    m_Started = true;
     Say(QStringLiteral("recording to %1").arg(folder));
-    // What an interrupted run left behind: half-written temporary files, and the record files
-    // of the run that was cut off (rebuilt from the day file, which was synced).
-    if (const int stale = Atomic_RemoveStale(m_Options.outDir))
-        Say(QStringLiteral("removed %1 unfinished temporary file(s) of an interrupted write").arg(stale));
-    QString rebuildError;
-    const QStringList rebuilt = Runs_Rebuild(m_Options.outDir, m_Options.intervalSec > 0 ? m_Options.intervalSec : 1, &rebuildError);
-    if (!rebuilt.isEmpty())
-        Say(QStringLiteral("record files rebuilt from the day files: %1").arg(rebuilt.join(QStringLiteral(", "))));
-    if (!rebuildError.isEmpty())
-        Say(rebuildError);
+    for (const auto& sink : m_Sinks) {
+        if (!sink->Open(error))
+            return false;
+    }
+    m_Started = true;
 
     m_Signals = new SignalWatch(this);
     connect(m_Signals, &SignalWatch::Stop, this, [this] {
@@ -72,11 +68,7 @@ bool LoggerApp::Start(QString* error)
     });
     connect(m_Signals, &SignalWatch::Reopen, this, &LoggerApp::Reopen);
     connect(&m_Poll, &QTimer::timeout, this, &LoggerApp::Tick);
-    connect(&m_SyncTimer, &QTimer::timeout, this, &LoggerApp::Sync);
-    connect(&m_RetryTimer, &QTimer::timeout, this, &LoggerApp::Retry);
     m_Poll.start(kPollMs);
-    m_SyncTimer.start(m_Options.syncSec * 1000);
-    m_RetryTimer.start(kRetryMs);
     QTimer::singleShot(0, this, &LoggerApp::Tick);
     return true;
 }
@@ -88,9 +80,7 @@ void LoggerApp::Tick()
     // The clocks first: readings held for a synchronised clock go out before new ones.
     std::vector<LoggerReading> released;
     const ClockKeeper::Event clock = m_Keeper.Tick(&released);
-    m_Releasing = true;
     Deliver(released);
-    m_Releasing = false;
     OnClock(clock);
 
     const int64_t now = m_Clock.MonotonicMs();
@@ -110,6 +100,11 @@ void LoggerApp::Tick()
         for (const LoggerReading& r : means)
             Record(r);
     }
+    if (const int refused = m_Session.TakeFramesRefused())
+        for (const auto& sink : m_Sinks)
+            sink->FramesRefused(refused);
+    for (const auto& sink : m_Sinks)
+        sink->Poll(now);
 }
 
 void LoggerApp::OnClock(const ClockKeeper::Event& e)
@@ -159,13 +154,15 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         m_Assembler.SetSensor(m_Session.Model(), m_Session.Serial(), m_Session.HasGas());
         m_BackfillDue = m_Options.backfill;
         m_BackfillAfterMs = now;
-        m_MqttOnline = false;
-        // Without a gas channel the discovery configs are known now; a gas model's first reading
-        // tells formaldehyde from TVOC.
-        if (m_Mqtt && !m_Session.HasGas()) {
-            m_Mqtt->SensorOnline(m_Session.Serial(), m_Session.Model(), GasKind::None, m_Session.HasPm10());
-            m_MqttOnline = true;
-        }
+        SensorInfo sensor;
+        sensor.serial = m_Session.Serial();
+        sensor.model = m_Session.Model();
+        sensor.typeCode = m_Session.TypeCode();
+        sensor.hasPm10 = m_Session.HasPm10();
+        sensor.hasGas = m_Session.HasGas();
+        sensor.where = e.text;
+        for (const auto& sink : m_Sinks)
+            sink->SensorFound(sensor);
         break;
     }
     case SensorEvent::Primary:
@@ -184,8 +181,8 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
             EndRun();
         Say(QStringLiteral("sensor lost (%1); looking for it every %2 s").arg(e.text).arg(SensorSession::kSearchEveryMs / 1000));
         m_LostAtMs = now;
-        if (m_Mqtt)
-            m_Mqtt->SensorOffline();
+        for (const auto& sink : m_Sinks)
+            sink->SensorLost();
         break;
     case SensorEvent::Mismatch:
         // A service started for a sensor that is not plugged in yet waits for it.
@@ -241,26 +238,14 @@ void LoggerApp::EndRun()
     m_Means.Flush(&out);
     for (const LoggerReading& r : out)
         Record(r);
-    m_Runs.EndRun();
-    NoteRecordFiles();
+    for (const auto& sink : m_Sinks)
+        sink->RunEnds();
 }
 
 void LoggerApp::Record(const LoggerReading& r)
 {
-    if (!m_Live.Append(r))
-        NoteDisk(m_Live);
-    SayNotices(m_Live);
-    m_Runs.Add(r);
-    NoteRecordFiles();
-    // Readings that waited for the clock are not news: a consumer would take them for current.
-    if (m_Mqtt && !m_Releasing) {
-        if (!m_MqttOnline) {
-            // Discovery needs to know which gas the model measures: the first reading tells.
-            m_Mqtt->SensorOnline(r.serial, r.model, r.gasKind, m_Session.HasPm10());
-            m_MqttOnline = true;
-        }
-        m_Mqtt->Publish(r);
-    }
+    for (const auto& sink : m_Sinks)
+        sink->Reading(r);
     if (m_Options.verbose)
         Say(QString::fromLatin1(Csv_Line(r).trimmed()));
 }
@@ -280,84 +265,22 @@ void LoggerApp::RunBackfill(int64_t cutoffMs)
     sensor.serial = m_Session.Serial();
     codec->m_StopRequested = &SignalWatch::StopPending;
     m_Busy = true;
-    const BackfillResult result = Backfill_Run(*codec, sensor, cutoffMs, m_Keeper.NowMs(), m_History, m_Options.outDir);
+    std::vector<LoggerReading> values;
+    const BackfillResult result = Backfill_Run(*codec, sensor, cutoffMs, m_Keeper.NowMs(), m_Options.outDir, &values);
     m_Busy = false;
+    for (const LoggerReading& r : values)
+        for (const auto& sink : m_Sinks)
+            sink->Reading(r);
     Say(result.Describe());
-    if (m_History.Failing())
-        NoteDisk(m_History);
-    m_History.Sync();
     m_Session.Resume(m_Clock.MonotonicMs());
     if (m_StopAfterBusy || SignalWatch::StopPending())
         Finish(0);
 }
 
-void LoggerApp::NoteDisk(const DayLog& log)
-{
-    if (m_DiskFailing)
-        return;
-    m_DiskFailing = true;
-    Say(log.LastError() + QStringLiteral("; keeps polling and tries again every 10 s"));
-}
-
-void LoggerApp::NoteRecordFiles()
-{
-    if (m_Runs.Failing() == m_RecordFailing)
-        return;
-    m_RecordFailing = m_Runs.Failing();
-    if (m_RecordFailing)
-        Say(m_Runs.LastError() + QStringLiteral("; the record file waits and is tried again every 10 s"));
-    else
-        Say(QStringLiteral("record files written again"));
-}
-
-void LoggerApp::SayNotices(DayLog& log)
-{
-    for (const QString& line : log.TakeNotices())
-        Say(line);
-}
-
-void LoggerApp::Retry()
-{
-    if (m_DiskFailing) {
-        const bool live = m_Live.Retry();
-        const bool history = m_History.Retry();
-        SayNotices(m_Live);
-        if (live && history) {
-            m_DiskFailing = false;
-            QString line = QStringLiteral("writing again");
-            if (m_Live.Dropped() > 0)
-                line += QStringLiteral(" (%1 readings could not be kept meanwhile)").arg(m_Live.Dropped());
-            Say(line);
-        }
-    }
-    if (m_RecordFailing) {
-        m_Runs.Retry();
-        NoteRecordFiles();
-    }
-}
-
-void LoggerApp::Sync()
-{
-    const bool live = m_Live.Sync();
-    const bool history = m_History.Sync();
-    SayNotices(m_Live);
-    SayNotices(m_History);
-    // Said once when it starts failing and once when it works again, not at every sync.
-    if (!(live && history) && !m_SyncFailing)
-        Say(QStringLiteral("cannot sync to the disk: %1").arg((live ? m_History : m_Live).LastError()));
-    else if (live && history && m_SyncFailing)
-        Say(QStringLiteral("syncing to the disk again"));
-    m_SyncFailing = !(live && history);
-}
-
 void LoggerApp::Reopen()
 {
-    Sync();
-    m_Live.Reopen();
-    m_History.Reopen();
-    // A look at the running run without stopping the logger: its record files are written now.
-    m_Runs.Flush();
-    NoteRecordFiles();
+    for (const auto& sink : m_Sinks)
+        sink->Reopen();
     Say(QStringLiteral("files reopened, record files of the running run written"));
 }
 
@@ -373,20 +296,13 @@ void LoggerApp::Finish(int exitCode)
     std::vector<LoggerReading> held;
     if (const int n = m_Keeper.GiveUp(&held))
         Say(QStringLiteral("stopping before the system clock was synchronised: %1 held readings written with the clock as it stands").arg(n));
-    m_Releasing = true;
     Deliver(held);
-    m_Releasing = false;
     std::vector<LoggerReading> out;
     m_Means.Flush(&out);
     for (const LoggerReading& r : out)
         Record(r);
-    m_Live.Retry();
-    m_History.Retry();
-    Sync();
-    if (!m_Runs.Flush() || !m_Runs.Retry())
-        Say(m_Runs.LastError() + QStringLiteral("; the day file keeps the readings and the record file is rebuilt at the next start"));
-    if (m_Mqtt)
-        m_Mqtt->Stop();
+    for (const auto& sink : m_Sinks)
+        sink->Stop();
     m_Session.Close();
     if (exitCode == 0)
         Say(QStringLiteral("stopped"));

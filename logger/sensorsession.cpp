@@ -164,6 +164,8 @@ void SensorSession::Read(int64_t nowMs, std::vector<SensorEvent>* events)
         if (m_Codec->m_ReadLen <= 0)
             break;
         m_LastFrameMs = nowMs;
+        if (code == kResultNothing)
+            ++m_FramesRefused;
         if (code == kResultPrimary1 || code == kResultPrimary3) {
             SensorEvent e(SensorEvent::Primary);
             e.pm25 = r.usValue1 / 10.0;

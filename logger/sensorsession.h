@@ -54,6 +54,13 @@ public:
     QString Where() const { return m_Where; }
     bool HasPm10() const;
     bool HasGas() const;
+    // Frames that arrived but could not be decoded (bad checksum, broken layout) since the last call.
+    int TakeFramesRefused()
+    {
+        const int n = m_FramesRefused;
+        m_FramesRefused = 0;
+        return n;
+    }
     // The codec of the running sensor, for a history download (null unless Running).
     SCodeUsb* Codec() { return Running() ? m_Codec.get() : nullptr; }
 
@@ -89,4 +96,5 @@ private:
     QByteArray m_Serial;
     int m_TypeCode = -1;
     QString m_Where;
+    int m_FramesRefused = 0;
 };
