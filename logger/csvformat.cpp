@@ -1,15 +1,12 @@
 // The day files' text. Numbers go through QByteArray::number, which always writes a decimal
-// point (printf follows LC_NUMERIC, which a Qt application takes from the user). Times are built
-// from the C library's local time and its offset at that very instant, so the two lines on
-// either side of a daylight-saving change carry their own offsets (QDateTime::toString with
-// Qt::ISODate writes no offset for local time).
+// point (printf follows LC_NUMERIC, which a Qt application takes from the user). Times:
+// localtime.h.
 #include "csvformat.h"
 
 #include <QList>
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 constexpr int kColumns = 9;
@@ -18,27 +15,6 @@ constexpr int kMaxTextField = 64;
 constexpr int64_t kJulianDayOfEpoch = 2440588; // 1970-01-01
 constexpr int64_t kEarliestSec = -2208902400LL; // 1900-01-02T00:00:00Z
 constexpr int64_t kLatestSec = 253370678400LL;  // 9998-12-31T00:00:00Z
-
-struct LocalFields {
-    int year, month, day, hour, minute, second;
-    int offsetSec;
-};
-
-int64_t FloorDiv(int64_t a, int64_t b)
-{
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-
-LocalFields Local(int64_t timeMs)
-{
-    const time_t secs = time_t(FloorDiv(timeMs, 1000));
-    struct tm tm {};
-    // Out of the zone's range, or an old local mean time whose offset has seconds (which an ISO
-    // 8601 offset cannot carry): UTC names the instant exactly.
-    if (!localtime_r(&secs, &tm) || tm.tm_gmtoff % 60 != 0)
-        gmtime_r(&secs, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(tm.tm_gmtoff)};
-}
 
 void AppendNumber(QByteArray& out, double value, int decimals)
 {
@@ -135,22 +111,6 @@ bool ParseText(const QByteArray& f, QByteArray* out)
 QByteArray Csv_Header()
 {
     return "time,pm2_5 (ug/m3),pm10 (ug/m3),formaldehyde (mg/m3),tvoc (mg/m3),model,serial,readings,source\n";
-}
-
-QByteArray Csv_Time(int64_t timeMs)
-{
-    const LocalFields l = Local(timeMs);
-    const int off = l.offsetSec < 0 ? -l.offsetSec : l.offsetSec;
-    char buf[48];
-    snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", l.year, l.month, l.day, l.hour, l.minute,
-             l.second, l.offsetSec < 0 ? '-' : '+', off / 3600, off / 60 % 60);
-    return buf;
-}
-
-QDate Csv_LocalDay(int64_t timeMs)
-{
-    const LocalFields l = Local(timeMs);
-    return QDate(l.year, l.month, l.day);
 }
 
 QString Csv_DayFileName(const QDate& day, bool history, int part)

@@ -5,6 +5,7 @@
 //
 //   time,pm2_5 (ug/m3),pm10 (ug/m3),formaldehyde (mg/m3),tvoc (mg/m3),model,serial,readings,source
 //   2026-12-08T09:00:01+01:00,12.3,20.1,0.012,,LV51,0123456789ab,1,live
+#include "localtime.h"
 #include "loggerreading.h"
 
 #include <QByteArray>
@@ -15,10 +16,9 @@
 QByteArray Csv_Header();
 // One reading as one line ending in "\n". A quantity the reading does not carry is an empty field.
 QByteArray Csv_Line(const LoggerReading& r);
-// Local date and time with its UTC offset, seconds precision: 2026-12-08T09:00:01+01:00.
-QByteArray Csv_Time(int64_t timeMs);
-// The local day a time belongs to.
-QDate Csv_LocalDay(int64_t timeMs);
+// The lines' times and days (the clock's own formatting, localtime.h).
+inline QByteArray Csv_Time(int64_t timeMs) { return LocalTime_Iso8601(timeMs); }
+inline QDate Csv_LocalDay(int64_t timeMs) { return LocalTime_Day(timeMs); }
 // "2026-12-08.csv", or "history-2026-12-08.csv" for the sensor's stored history. Part 2 and up
 // ("2026-12-08-2.csv") take the readings that a clock set back stamps before what the day's
 // file already holds.

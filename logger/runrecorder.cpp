@@ -30,13 +30,6 @@ int64_t Seconds(int64_t timeMs)
     return timeMs / 1000 - (timeMs % 1000 < 0 ? 1 : 0);
 }
 
-// "2026-12-08_090001" from the run start's local time.
-QString RunName(int64_t sec)
-{
-    const QByteArray t = Csv_Time(sec * 1000);
-    return QString::fromLatin1(t.left(10) + '_' + t.mid(11, 2) + t.mid(14, 2) + t.mid(17, 2));
-}
-
 QString WriteError(const QString& path, int err)
 {
     const QString why = QString::fromLocal8Bit(strerror(err));
@@ -105,7 +98,7 @@ void RunRecorder::Begin(int64_t sec, const QDate& day, const QByteArray& serial)
     m_Serial = serial;
     // Two runs may start at the same local second (the hour clocks go back twice): never
     // overwrite an earlier run's file. The rebuild names them as the live recorder did.
-    const QString name = m_Folder + QLatin1Char('/') + RunName(sec);
+    const QString name = m_Folder + QLatin1Char('/') + LocalTime_RunName(sec);
     m_Base = name;
     for (int n = 2; m_Names.contains(m_Base) || (m_Mode == Mode::Live && QFile::exists(m_Base + QStringLiteral(".str")));
          ++n)

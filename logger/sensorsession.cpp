@@ -1,5 +1,7 @@
 #include "sensorsession.h"
 
+#include "devicereading.h"
+
 namespace {
 QString SerialList(const QVector<QByteArray>& serials)
 {
@@ -166,16 +168,17 @@ void SensorSession::Read(int64_t nowMs, std::vector<SensorEvent>* events)
         m_LastFrameMs = nowMs;
         if (code == kResultNothing)
             ++m_FramesRefused;
-        if (code == kResultPrimary1 || code == kResultPrimary3) {
-            SensorEvent e(SensorEvent::Primary);
-            e.pm25 = r.usValue1 / 10.0;
-            if (HasPm10())
-                e.pm10 = r.usValue2 / 10.0;
-            events->push_back(e);
-        } else if ((code == kResultFormaldehyde || code == kResultTvoc) && HasGas()) {
-            SensorEvent e(SensorEvent::Gas);
-            e.gas = r.usValue1 / 1000.0;
-            e.gasKind = code == kResultTvoc ? GasKind::Tvoc : GasKind::Formaldehyde;
+        const QVector<DeviceValue> values = Device_Values(code, r, m_TypeCode);
+        if (!values.isEmpty()) {
+            SensorEvent e(values[0].quantity == DeviceQuantity::PM2_5 ? SensorEvent::Primary : SensorEvent::Gas);
+            for (const DeviceValue& v : values) {
+                switch (v.quantity) {
+                case DeviceQuantity::PM2_5: e.pm25 = v.value; break;
+                case DeviceQuantity::PM10: e.pm10 = v.value; break;
+                case DeviceQuantity::Formaldehyde: e.gas = v.value; e.gasKind = GasKind::Formaldehyde; break;
+                case DeviceQuantity::Tvoc: e.gas = v.value; e.gasKind = GasKind::Tvoc; break;
+                }
+            }
             events->push_back(e);
         } else if (code == kResultIdentity && m_Codec->m_TypeCode != m_TypeCode) {
             m_TypeCode = m_Codec->m_TypeCode;
