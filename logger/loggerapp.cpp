@@ -150,6 +150,16 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
             Say(QStringLiteral("no sensor found; looking for one every 2 s"));
         m_SaidSearching = true;
         break;
+    case SensorEvent::Busy:
+        if (!m_SaidSearching)
+            Say(QStringLiteral("sensor busy: held by another program %1; trying again every 2 s").arg(e.text));
+        m_SaidSearching = true;
+        break;
+    case SensorEvent::Denied:
+        if (!m_SaidSearching)
+            Say(QStringLiteral("cannot open the sensor %1: permission denied (the user needs the %2 group); trying again every 2 s").arg(e.text, e.group));
+        m_SaidSearching = true;
+        break;
     }
 }
 
