@@ -149,6 +149,7 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         }
         m_EverFound = true;
         m_SaidSearching = false;
+        m_SaidRefused = false;
         m_LostAtMs = -1;
         m_LastSerial = m_Session.Serial();
         m_Assembler.SetSensor(m_Session.Model(), m_Session.Serial(), m_Session.HasGas());
@@ -199,6 +200,17 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         if (!m_SaidSearching && !m_EverFound)
             Say(QStringLiteral("no sensor found; looking for one every 2 s"));
         m_SaidSearching = true;
+        break;
+    // Said once until the sensor is taken, whatever the search said before.
+    case SensorEvent::Busy:
+        if (!m_SaidRefused)
+            Say(QStringLiteral("sensor busy: held by another program %1; trying again every 2 s").arg(e.text));
+        m_SaidRefused = true;
+        break;
+    case SensorEvent::Denied:
+        if (!m_SaidRefused)
+            Say(QStringLiteral("cannot open the sensor %1: permission denied (the user needs the %2 group); trying again every 2 s").arg(e.text, e.group));
+        m_SaidRefused = true;
         break;
     }
 }

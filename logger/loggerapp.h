@@ -70,6 +70,7 @@ private:
     bool m_Finished = false;
     bool m_EverFound = false;
     bool m_SaidSearching = false;
+    bool m_SaidRefused = false;   // busy or permission denied, said
     bool m_BackfillDue = false;
     int64_t m_BackfillAfterMs = 0; // monotonic: the find that asked for it
     int64_t m_LostAtMs = -1;

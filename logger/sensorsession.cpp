@@ -52,9 +52,17 @@ bool SensorSession::Open()
 {
     m_Codec = std::make_unique<SCodeUsb>();
     m_OnSerial = false;
-    if (m_Options.link != LoggerOptions::Link::Serial && m_Codec->OpenDevices() > 0) {
-        m_Where = QStringLiteral("on USB");
-        return true;
+    m_Refusal = LinkRefusal();
+    if (m_Options.link != LoggerOptions::Link::Serial) {
+        const int opened = m_Codec->OpenDevices();
+        m_Refusal = Refusal_OfUsb(*m_Codec);
+        if (opened > 0 && m_Refusal.kind == LinkRefusal::None) {
+            m_Where = QStringLiteral("on USB");
+            return true;
+        }
+        // Devices held by another program would only be silent; the holder may want them back.
+        if (opened > 0)
+            m_Codec->CloseDevices();
     }
     if (m_Options.link != LoggerOptions::Link::Usb) {
         GSerialPort& serial = m_Codec->m_Serial;
@@ -63,8 +71,12 @@ bool SensorSession::Open()
             serial.m_LinkFlag = 1;
             m_OnSerial = true;
             m_Where = QStringLiteral("on serial port %1").arg(serial.m_Port.portName());
+            m_Refusal = LinkRefusal();
             return true;
         }
+        // The port name is set only when a bridge was found (or named) and its opening failed.
+        if (m_Refusal.kind == LinkRefusal::None)
+            m_Refusal = Refusal_OfSerial(serial.m_Port.error(), m_Options.port.isEmpty() ? serial.m_Port.portName() : m_Options.port);
     }
     m_Codec.reset();
     return false;
@@ -89,7 +101,12 @@ void SensorSession::Tick(int64_t nowMs, std::vector<SensorEvent>* events)
             return;
         m_NextSearchMs = nowMs + kSearchEveryMs;
         if (!Open()) {
-            events->push_back(SensorEvent(SensorEvent::NotFound));
+            SensorEvent e(m_Refusal.kind == LinkRefusal::Busy     ? SensorEvent::Busy
+                          : m_Refusal.kind == LinkRefusal::Denied ? SensorEvent::Denied
+                                                                  : SensorEvent::NotFound);
+            e.text = m_Refusal.where;
+            e.group = m_Refusal.group;
+            events->push_back(e);
             return;
         }
         const int devices = m_OnSerial ? 1 : m_Codec->DeviceCount();

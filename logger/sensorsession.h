@@ -1,8 +1,9 @@
 #pragma once
 // The logger's hold on one sensor: finds it (USB first, then the serial bridge, or as the
 // options say), asks who it is, reads its frames, notices when it is gone (unplugged, hung up or
-// silent for 10 s) and looks for it again every 2 s. Tick() does one step of that; the caller
-// runs it every 200 ms and acts on the events it returns.
+// silent for 10 s) and looks for it again every 2 s, also while another program holds it.
+// Tick() does one step of that; the caller runs it every 200 ms and acts on the events it returns.
+#include "linkrefusal.h"
 #include "loggeroptions.h"
 #include "loggerreading.h"
 #include "scodeusb.h"
@@ -22,6 +23,8 @@ struct SensorEvent {
         Mismatch,  // sensors answered, none with the --device serial: text lists theirs
         NoAnswer,  // a sensor was opened but did not say who it is
         NotFound,  // a search found no sensor
+        Busy,      // a sensor is there but another program holds it: text says where
+        Denied,    // a sensor is there but this user may not open it: text says where, group who may
     };
     explicit SensorEvent(Kind k) : kind(k) {}
     Kind kind;
@@ -30,6 +33,7 @@ struct SensorEvent {
     double gas = LoggerReading::kAbsent;
     GasKind gasKind = GasKind::None;
     QString text;
+    QString group;
 };
 
 class SensorSession {
@@ -74,6 +78,7 @@ public:
 
 private:
     enum class State { Searching, Identifying, Running };
+    // false with m_Refusal saying why when a sensor was there but could not be taken.
     bool Open();
     void AskIdentity();
     void Identify(int64_t nowMs, std::vector<SensorEvent>* events);
@@ -97,4 +102,5 @@ private:
     int m_TypeCode = -1;
     QString m_Where;
     int m_FramesRefused = 0;
+    LinkRefusal m_Refusal;
 };

@@ -29,6 +29,7 @@ int LibUsbIO::OpenDevices()
     if (m_Context)
         CloseDevices();
     m_Devices.clear();
+    m_OpenFailures.clear();
 
     if (libusb_init(&m_Context) != 0) {
         m_Context = nullptr;
@@ -61,19 +62,34 @@ bool LibUsbIO::OpenOneDevice(int i, libusb_device** list)
     if (!known)
         return false;
 
+    const uint8_t bus = libusb_get_bus_number(list[i]);
+    const uint8_t address = libusb_get_device_address(list[i]);
     libusb_device_handle* handle = nullptr;
-    if (libusb_open(list[i], &handle) != 0 || !handle)
+    const int opened = libusb_open(list[i], &handle);
+    if (opened != 0 || !handle) {
+        TAG_T_SUsbOpenFailure failure;
+        failure.m_Error = opened != 0 ? opened : int(LIBUSB_ERROR_OTHER);
+        failure.m_Bus = bus;
+        failure.m_Address = address;
+        m_OpenFailures.append(failure);
         return false;
+    }
     m_Opened = 1;
-
-    // On Linux the HID driver usually holds interface 0; let libusb detach it for the claim and
-    // give it back on release. Where this is unsupported the claim is tried anyway.
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    libusb_set_configuration(handle, kConfiguration);
-    libusb_claim_interface(handle, kInterface);
 
     TAG_T_SDeviceInfo info;
     info.m_hDevice = handle;
+    info.m_Bus = bus;
+    info.m_Address = address;
+    // On Linux the HID driver usually holds interface 0; let libusb detach it for the claim and
+    // give it back on release. Where this is unsupported the claim is tried anyway.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    info.m_ConfigError = libusb_set_configuration(handle, kConfiguration);
+    info.m_ClaimError = libusb_claim_interface(handle, kInterface);
+    info.m_Claimed = info.m_ClaimError == 0;
+    if (!info.m_Claimed)
+        qCDebug(lcUsb) << "device" << bus << address << "interface" << kInterface
+                       << "not claimed:" << libusb_error_name(info.m_ClaimError) << "(configuration:"
+                       << libusb_error_name(info.m_ConfigError) << ")";
     m_Devices.append(info);
     return true;
 }

@@ -16,6 +16,20 @@ struct TAG_T_SDeviceInfo {
     QByteArray m_Name;                         // device name text, filled by the codec
     QByteArray m_SN;                           // serial number text, filled by the codec
     bool m_Gone = false;                       // a transfer found the device unplugged
+    // What opening found. A device whose claim failed is kept open all the same (the window reads
+    // nothing from it then); a caller that needs the interface to itself looks here.
+    bool m_Claimed = false;  // interface 0 is ours
+    int m_ClaimError = 0;    // libusb_claim_interface's result: LIBUSB_ERROR_BUSY, another program holds it
+    int m_ConfigError = 0;   // libusb_set_configuration's: BUSY also while the HID driver is still bound
+    uint8_t m_Bus = 0;       // bus and device numbers: /dev/bus/usb/BBB/DDD
+    uint8_t m_Address = 0;
+};
+
+// A sensor that was listed but could not be opened (no entry in m_Devices).
+struct TAG_T_SUsbOpenFailure {
+    int m_Error = 0; // libusb_open's result: LIBUSB_ERROR_ACCESS when the node is not writable for us
+    uint8_t m_Bus = 0;
+    uint8_t m_Address = 0;
 };
 
 struct TAG_T_SUsbId {
@@ -56,6 +70,8 @@ public:
     int DeviceCount() const { return m_Devices.size(); }
 
     QVector<TAG_T_SDeviceInfo> m_Devices;
+    // The sensors of the last OpenDevices() that libusb_open refused.
+    QVector<TAG_T_SUsbOpenFailure> m_OpenFailures;
     TAG_T_SUsbId m_UsbIds[2];
     libusb_context* m_Context = nullptr;
     int m_Opened = 0;

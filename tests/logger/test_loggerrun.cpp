@@ -15,11 +15,28 @@ struct Run {
     QString out;
     QString err;
 
-    void Start(const QStringList& simArgs, const QStringList& loggerArgs, const QString& locale = QString())
+    // A test that failed half-way leaves no logger behind: a killed launcher passes nothing on.
+    ~Run()
+    {
+        if (process.state() != QProcess::Running)
+            return;
+        QVector<pid_t> loggers;
+        for (pid_t c = Child(); c > 0; c = Child(c))
+            loggers << c;
+        for (pid_t c : loggers)
+            ::kill(c, SIGTERM);
+        Wait();
+    }
+
+    void Start(const QStringList& simArgs, const QStringList& loggerArgs, const QString& locale = QString(),
+               const QString& program = QStringLiteral(VOSTRAL_LOGGER))
     {
         QStringList args = simArgs;
-        // This machine's clock may never say it is synchronised: record at once.
-        args << QStringLiteral("--") << QStringLiteral(VOSTRAL_LOGGER) << QStringLiteral("--clock-wait") << QStringLiteral("0") << loggerArgs;
+        // This machine's clock may never say it is synchronised: the logger records at once.
+        args << QStringLiteral("--") << program;
+        if (program == QStringLiteral(VOSTRAL_LOGGER))
+            args << QStringLiteral("--clock-wait") << QStringLiteral("0");
+        args << loggerArgs;
         if (!locale.isEmpty()) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("LC_ALL"), locale);
@@ -48,10 +65,10 @@ struct Run {
         err += QString::fromUtf8(process.readAllStandardError());
         return err;
     }
-    // The logger itself, the launcher's child.
-    pid_t Child() const
+    // The logger itself, the launcher's child (or the child of the process given).
+    pid_t Child(pid_t of = 0) const
     {
-        QFile f(QStringLiteral("/proc/%1/task/%1/children").arg(process.processId()));
+        QFile f(QStringLiteral("/proc/%1/task/%1/children").arg(of > 0 ? of : pid_t(process.processId())));
         return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().split(' ').value(0).toInt()) : 0;
     }
 };
@@ -165,6 +182,38 @@ private slots:
         QVERIFY(gapAt >= 2 && rows.size() - gapAt >= 2);
         ExpectUnbroken(rows, 0, gapAt);
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.str")}, QDir::Files).size(), 2);
+    }
+
+    void waitsForAHeldSensor_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("where");
+        QTest::newRow("usb") << "usb" << "on USB (/dev/bus/usb/";
+        QTest::newRow("serial") << "serial" << "on serial port ttyUSB";
+    }
+    void waitsForAHeldSensor()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, where);
+        QTemporaryDir first, second;
+        Run run;
+        // A second logger on the same sensor, started once the first records; it becomes the
+        // launcher's child and the first its own.
+        const QString script = QStringLiteral("\"$0\" --clock-wait 0 --out \"$1\" & until ls \"$1\"/20*.csv >/dev/null 2>&1; do sleep 0.2; done; "
+                                              "exec \"$0\" --clock-wait 0 --out \"$2\"");
+        run.Start(QStringList{QStringLiteral("--link"), link} + kRamp,
+                  {QStringLiteral("-c"), script, QStringLiteral(VOSTRAL_LOGGER), first.path(), second.path()}, QString(), QStringLiteral("sh"));
+        const QString busy = QStringLiteral("sensor busy: held by another program ") + where;
+        QTRY_VERIFY_WITH_TIMEOUT(run.Err().contains(busy), 20000);
+        QTest::qWait(4500); // two more searches: said once
+        QCOMPARE(run.Err().count(QStringLiteral("sensor busy")), 1);
+        QVERIFY(CsvRows(second.path()).isEmpty());
+        const pid_t holder = run.Child(run.Child());
+        QVERIFY(holder > 0);
+        ::kill(holder, SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(CsvRows(second.path()).size() >= 1, 6000);
+        QCOMPARE(run.Stop(), 0);
+        QVERIFY2(run.err.count(QStringLiteral("sensor LV51 (serial ")) == 2, qPrintable(run.err));
     }
 
     void killedAndRestarted()
