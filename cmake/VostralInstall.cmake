@@ -13,6 +13,7 @@
 #   bin/vostral-logger                                    the recorder (where libmosquitto is)
 #   share/man/man1/vostral-logger.1.gz                    its manual page
 #   lib/systemd/system/vostral-logger.service             its service, installed but not enabled
+#   lib/systemd/system/vostral-logger@.service            the same, one per sensor (by serial number)
 #
 # The simulated-sensor launcher is not installed: it needs umockdev at run time and serves
 # development and tests only.
@@ -69,14 +70,16 @@ if(TARGET vostral-logger)
   target_link_options(vostral-logger PRIVATE -Wl,-z,relro -Wl,-z,now)
   install(TARGETS vostral-logger RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${vostral_logger_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # The unit names the program where this install puts it (/usr/bin in the package); the prefix
-  # is known only at install time. No install step enables it: the owner starts it.
-  install(CODE "
-    file(READ \"${vostral_pkg_src}/vostral-logger.service\" unit)
-    string(REPLACE /usr/bin/vostral-logger
-      \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vostral-logger\" unit \"\${unit}\")
-    file(WRITE \"${vostral_pkg_out}/unit/vostral-logger.service\" \"\${unit}\")")
-  install(FILES ${vostral_pkg_out}/unit/vostral-logger.service DESTINATION ${VOSTRAL_SYSTEMD_UNIT_DIR})
+  # The units name the program where this install puts it (/usr/bin in the package); the prefix
+  # is known only at install time. No install step enables them: the owner starts them.
+  foreach(unit_file vostral-logger.service vostral-logger@.service)
+    install(CODE "
+      file(READ \"${vostral_pkg_src}/${unit_file}\" unit)
+      string(REPLACE /usr/bin/vostral-logger
+        \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vostral-logger\" unit \"\${unit}\")
+      file(WRITE \"${vostral_pkg_out}/unit/${unit_file}\" \"\${unit}\")")
+    install(FILES ${vostral_pkg_out}/unit/${unit_file} DESTINATION ${VOSTRAL_SYSTEMD_UNIT_DIR})
+  endforeach()
   list(APPEND vostral_programs vostral-logger)
 endif()
 # A stripped install (--strip, and the package) also drops the compiler's notes, as dh_strip does.

@@ -2,8 +2,9 @@
 """Builds the Debian package from a built tree with cpack and checks what a user would install.
 
 usage: check_deb.py contents|lintian CPACK BUILD_DIR VERSION
-  contents  the file list, the control fields and the extracted files; the logger's service is
-            not enabled and passes systemd-analyze verify (when systemd-analyze is installed)
+  contents  the file list, the control fields and the extracted files; the logger's services (plain
+            and one per sensor) are not enabled, share their hardening and pass systemd-analyze
+            verify (when systemd-analyze is installed)
   lintian   lintian finds no error or warning
 
 Exits 77 (skipped) when the Debian tools are not installed.
@@ -29,7 +30,10 @@ EXPECTED = {
 # The logger is built (and then packaged) only where libmosquitto is.
 LOGGER = "usr/bin/vostral-logger"
 UNIT = "usr/lib/systemd/system/vostral-logger.service"
-LOGGER_FILES = {LOGGER, UNIT, "usr/share/man/man1/vostral-logger.1.gz"}
+TEMPLATE = "usr/lib/systemd/system/vostral-logger@.service"
+LOGGER_FILES = {LOGGER, UNIT, TEMPLATE, "usr/share/man/man1/vostral-logger.1.gz"}
+# What an instance of the template may do differently from the plain unit: its sensor and folder.
+PER_SENSOR_KEYS = {"Description", "EnvironmentFile", "ExecStart", "StateDirectory"}
 ICON = re.compile(r"^usr/share/icons/hicolor/(\d+)x(\d+)/apps/vostral-monitor\.png$")
 HICOLOR_SIZES = {16, 22, 24, 32, 36, 48, 64, 72, 96, 128, 192, 256, 512}
 
@@ -80,23 +84,36 @@ def depends_names(depends):
             for entry in depends.split(",") for alt in entry.split("|") if alt.strip()}
 
 
+def unit_settings(path):
+    """The unit's assignments other than the per-sensor ones, in order."""
+    with open(path, encoding="utf-8") as f:
+        lines = [line.strip() for line in f if line.strip() and not line.startswith("#")]
+    return [line for line in lines if line.partition("=")[0] not in PER_SENSOR_KEYS]
+
+
 def check_service(deb, root, failures):
-    """Shipped, not enabled, and valid for systemd with the packaged program."""
+    """Shipped, not enabled, the same hardening in both units, and valid for systemd with the
+    packaged program."""
     if re.search(r"\b(preinst|postinst)\b", run("dpkg-deb", "-I", deb)):
         failures.append("the package has a maintainer script: the service must not be enabled")
     if any(".wants/" in p for p in run("dpkg-deb", "-c", deb).split()):
         failures.append("the package enables a unit")
+    if unit_settings(os.path.join(root, UNIT)) != unit_settings(os.path.join(root, TEMPLATE)):
+        failures.append("the per-sensor unit's settings differ from vostral-logger.service's")
     if not shutil.which("systemd-analyze"):
-        print("systemd-analyze is not installed: the unit is not verified")
+        print("systemd-analyze is not installed: the units are not verified")
         return
-    # The unit names the installed program; verify it against the packaged one.
-    copy = os.path.join(root, "vostral-logger.service")
-    with open(os.path.join(root, UNIT), encoding="utf-8") as f, open(copy, "w", encoding="utf-8") as out:
-        out.write(f.read().replace("/" + LOGGER, os.path.join(root, LOGGER)))
-    result = subprocess.run(["systemd-analyze", "verify", "--man=no", copy],
-                            capture_output=True, text=True)
-    if result.returncode != 0 or result.stderr.strip():
-        failures.append(f"systemd-analyze verify: {result.stdout}{result.stderr}".strip())
+    # The units name the installed program; verify them against the packaged one. A template is
+    # verified through an instance, which systemd-analyze loads from the template beside it.
+    for unit, verified in ((UNIT, "vostral-logger.service"),
+                           (TEMPLATE, "vostral-logger@202405100042.service")):
+        copy = os.path.join(root, os.path.basename(unit))
+        with open(os.path.join(root, unit), encoding="utf-8") as f, open(copy, "w", encoding="utf-8") as out:
+            out.write(f.read().replace("/" + LOGGER, os.path.join(root, LOGGER)))
+        result = subprocess.run(["systemd-analyze", "verify", "--man=no", os.path.join(root, verified)],
+                                capture_output=True, text=True)
+        if result.returncode != 0 or result.stderr.strip():
+            failures.append(f"systemd-analyze verify {verified}: {result.stdout}{result.stderr}".strip())
 
 
 def check_contents(deb, root, version, failures, logger):
