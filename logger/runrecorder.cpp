@@ -124,6 +124,12 @@ bool RunRecorder::Put(_STracFile** trac, int64_t index, uint16_t value1, uint16_
         *trac = t;
     }
     _STracFile* t = *trac;
+    // Two readings in one step (a poll that came late took two frames): the step has one
+    // record, the later reading. Appending it would move every later record a step late.
+    if (index < t->used) {
+        t->records[index] = _STracRecord{0, 0, value1, value2};
+        return true;
+    }
     // A step without a reading repeats the one before it (zero before the first).
     for (int64_t i = t->used; i < index; ++i) {
         const _STracRecord prev = i > 0 ? t->records[i - 1] : _STracRecord{0, 0, 0, 0};

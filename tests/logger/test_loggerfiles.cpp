@@ -210,6 +210,7 @@ private slots:
         QTest::addColumn<QList<int>>("firstValues"); // the first file's records, PM2.5 x 10
         const qint64 t0 = 1796738400; // 2026-12-08 09:00:00 -05:00
         const QByteArray s = "0123456789ab";
+        QTest::newRow("two in one second") << QList<qint64>{t0, t0, t0 + 1} << s << QStringList{"2026-12-08_090000-tvoc.str", "2026-12-08_090000.str"} << QList<int>{101, 102};
         QTest::newRow("5 s gap") << QList<qint64>{t0, t0 + 1, t0 + 6} << s << QStringList{"2026-12-08_090000-tvoc.str", "2026-12-08_090000.str"} << QList<int>{100, 101, 101, 101, 101, 101, 102};
         QTest::newRow("12 s gap") << QList<qint64>{t0, t0 + 1, t0 + 13} << s << QStringList{"2026-12-08_090000-tvoc.str", "2026-12-08_090000.str", "2026-12-08_090013-tvoc.str", "2026-12-08_090013.str"} << QList<int>{100, 101};
         QTest::newRow("other sensor") << QList<qint64>{t0, t0 + 1, t0 + 2} << QByteArray("ba9876543210") << QStringList{"2026-12-08_090000-tvoc.str", "2026-12-08_090000.str", "2026-12-08_090002-tvoc.str", "2026-12-08_090002.str"} << QList<int>{100, 101};

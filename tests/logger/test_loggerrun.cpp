@@ -143,6 +143,8 @@ private slots:
         const _SRealData* series = store.m_pRealData;
         QVERIFY(series->m_DataCount >= rows.size());
         for (int i = 0; i < rows.size(); ++i) {
+            if (i + 1 < rows.size() && rows[i + 1][0] == rows[i][0])
+                continue; // a late poll took two readings in one second: the record holds the later
             const qint64 at = store.m_StartTime.secsTo(QDateTime::fromString(rows[i][0], Qt::ISODate));
             // The window shows particulate values of files as whole ug/m3.
             QCOMPARE(series->m_pValue1[at], double(int(rows[i][1].toDouble())));
