@@ -3,6 +3,9 @@
 #include "csvformat.h"
 #include "historybackfill.h"
 #include "mqttpublisher.h"
+#ifdef VOSTRAL_PROMETHEUS
+#include "prometheussink.h"
+#endif
 #include "signalwatch.h"
 
 #include <QCoreApplication>
@@ -30,6 +33,10 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
 {
     if (m_Options.mqtt.enabled)
         m_Mqtt = std::make_unique<MqttPublisher>(m_Options.mqtt, [this](const QString& line) { Say(line); });
+#ifdef VOSTRAL_PROMETHEUS
+    if (m_Options.prometheus.enabled)
+        m_Prometheus = std::make_unique<PrometheusSink>(m_Options.prometheus, [this](const QString& line) { Say(line); });
+#endif
 }
 
 LoggerApp::~LoggerApp()
@@ -46,6 +53,8 @@ bool LoggerApp::Start(QString* error)
         return false;
     }
     if (!m_Lock.Take(m_Options.outDir, error))
+        return false;
+    if (m_Prometheus && !m_Prometheus->Open(error))
         return false;
     m_Started = true;
     Say(QStringLiteral("recording to %1").arg(folder));
@@ -160,6 +169,8 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         m_BackfillDue = m_Options.backfill;
         m_BackfillAfterMs = now;
         m_MqttOnline = false;
+        if (m_Prometheus)
+            m_Prometheus->SensorFound({m_Session.Serial(), m_Session.Model(), m_Session.TypeCode(), m_Session.HasPm10(), m_Session.HasGas(), e.text});
         // Without a gas channel the discovery configs are known now; a gas model's first reading
         // tells formaldehyde from TVOC.
         if (m_Mqtt && !m_Session.HasGas()) {
@@ -186,6 +197,8 @@ void LoggerApp::HandleEvent(const SensorEvent& e, int64_t now, std::vector<Logge
         m_LostAtMs = now;
         if (m_Mqtt)
             m_Mqtt->SensorOffline();
+        if (m_Prometheus)
+            m_Prometheus->SensorLost();
         break;
     case SensorEvent::Mismatch:
         // A service started for a sensor that is not plugged in yet waits for it.
@@ -260,6 +273,11 @@ void LoggerApp::Record(const LoggerReading& r)
             m_MqttOnline = true;
         }
         m_Mqtt->Publish(r);
+    }
+    if (m_Prometheus) {
+        LoggerReading copy = r;
+        copy.held = m_Releasing;
+        m_Prometheus->Reading(copy);
     }
     if (m_Options.verbose)
         Say(QString::fromLatin1(Csv_Line(r).trimmed()));
@@ -387,6 +405,8 @@ void LoggerApp::Finish(int exitCode)
         Say(m_Runs.LastError() + QStringLiteral("; the day file keeps the readings and the record file is rebuilt at the next start"));
     if (m_Mqtt)
         m_Mqtt->Stop();
+    if (m_Prometheus)
+        m_Prometheus->Stop();
     m_Session.Close();
     if (exitCode == 0)
         Say(QStringLiteral("stopped"));

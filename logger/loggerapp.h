@@ -12,6 +12,7 @@
 #include "loggerclock.h"
 #include "loggeroptions.h"
 #include "readingassembler.h"
+#include "readingsink.h"
 #include "runrecorder.h"
 #include "sensorsession.h"
 
@@ -73,6 +74,7 @@ private:
     DayLog m_History;
     RunRecorder m_Runs;
     std::unique_ptr<MqttPublisher> m_Mqtt;
+    std::unique_ptr<ReadingSink> m_Prometheus; // TEMPORARY wiring
     SignalWatch* m_Signals = nullptr;
     QTimer m_Poll;
     QTimer m_SyncTimer;
