@@ -31,15 +31,24 @@ MHD_Result Send(MHD_Connection* connection, unsigned status, const QByteArray& b
     return queued;
 }
 
-// On libmicrohttpd's thread. Answered at the first call, before any request body is read: no
-// request here needs one. libmicrohttpd leaves out the body of the answer to HEAD.
+// On libmicrohttpd's thread, called more than once per request. Anything but a scrape is
+// answered at the first call, which also closes the connection: nobody reads what it sent. A
+// scrape is answered once the request is in (a request body, which it should not have, is
+// dropped), which keeps the connection open for the next one. libmicrohttpd leaves out the body
+// of the answer to HEAD.
 MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method, const char*, const char*,
-                  size_t*, void**)
+                  size_t* uploadSize, void** requestContext)
 {
+    static char started;
     if (strcmp(url, "/metrics") != 0)
         return Send(connection, MHD_HTTP_NOT_FOUND, "not found: the metrics are at /metrics\n", kPlainType);
     if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
         return Send(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "/metrics takes GET only\n", kPlainType, "GET, HEAD");
+    if (!*requestContext || *uploadSize != 0) {
+        *requestContext = &started;
+        *uploadSize = 0;
+        return MHD_YES;
+    }
     return Send(connection, MHD_HTTP_OK, static_cast<const PrometheusSink*>(self)->Text(), kMetricsType);
 }
 
