@@ -51,7 +51,6 @@ void Prometheus_Found(PrometheusState* state, const SensorInfo& sensor)
     state->serial = sensor.serial;
     state->model = sensor.model;
     state->hasPm10 = sensor.hasPm10;
-    state->current = false; // what came before the loss is not the sensor as it is now
 }
 
 void Prometheus_Reading(PrometheusState* state, const LoggerReading& r)
@@ -63,7 +62,7 @@ void Prometheus_Reading(PrometheusState* state, const LoggerReading& r)
         return;
     state->lastTimeMs = r.timeMs;
     // A reading recorded once the sensor was lost (the last one, flushed) is its last news,
-    // but not a value of the present.
+    // but not a value of the present, nor once the sensor is back.
     if (!state->up)
         return;
     state->last = r;
