@@ -32,10 +32,10 @@ MHD_Result Send(MHD_Connection* connection, unsigned status, const QByteArray& b
 }
 
 // On libmicrohttpd's thread, called more than once per request. Anything but a scrape is
-// answered at the first call, which also closes the connection: nobody reads what it sent. A
-// scrape is answered once the request is in (a request body, which it should not have, is
-// dropped), which keeps the connection open for the next one. libmicrohttpd leaves out the body
-// of the answer to HEAD.
+// answered at the first call, which also closes the connection (whatever the client sends after
+// its headers is never read). A scrape is answered once the request is in (a request body, which
+// it should not have, is dropped), which keeps the connection open for the next one.
+// libmicrohttpd leaves out the body of the answer to HEAD.
 MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method, const char*, const char*,
                   size_t* uploadSize, void** requestContext)
 {
@@ -52,7 +52,8 @@ MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const
     return Send(connection, MHD_HTTP_OK, static_cast<const PrometheusSink*>(self)->Text(), kMetricsType);
 }
 
-// In English whatever the locale, like every message of the logger.
+// In English whatever the locale (strerror follows LC_MESSAGES): the message is the same in
+// every journal, and the README quotes it.
 QString ErrorText(int error)
 {
     const char* text = strerrordesc_np(error);
