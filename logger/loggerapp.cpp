@@ -4,6 +4,9 @@
 #include "dayfilessink.h"
 #include "historybackfill.h"
 #include "mqttsink.h"
+#ifdef VOSTRAL_PROMETHEUS
+#include "prometheussink.h"
+#endif
 #include "recordfilessink.h"
 #include "signalwatch.h"
 
@@ -32,6 +35,10 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
     m_Sinks.push_back(std::make_unique<RecordFilesSink>(options.outDir, options.intervalSec > 0 ? options.intervalSec : 1, say));
     if (options.mqtt.enabled)
         m_Sinks.push_back(std::make_unique<MqttSink>(options.mqtt, say));
+#ifdef VOSTRAL_PROMETHEUS
+    if (options.prometheus.enabled)
+        m_Sinks.push_back(std::make_unique<PrometheusSink>(options.prometheus, say));
+#endif
 }
 
 LoggerApp::~LoggerApp()

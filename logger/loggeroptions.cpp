@@ -72,6 +72,7 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Also print every reading."));
     parser.addOptions({help, version, link, device, port, interval, outDir, sync, clockWait, backfill, verbose});
     Mqtt_AddOptions(&parser);
+    Prometheus_AddOptions(&parser);
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -146,6 +147,8 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
         *message = mqttError;
         return LoggerParse::Usage;
     }
+    if (!Prometheus_ReadOptions(parser, &o.prometheus, message))
+        return LoggerParse::Usage;
     *out = o;
     return LoggerParse::Run;
 }

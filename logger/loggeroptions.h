@@ -1,6 +1,7 @@
 #pragma once
 // The logger's command line.
 #include "mqttoptions.h"
+#include "prometheusoptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@ struct LoggerOptions {
     bool backfill = false;
     bool verbose = false;
     MqttOptions mqtt;
+    PrometheusOptions prometheus;
 };
 
 enum class LoggerParse { Run, Help, Version, Usage };
