@@ -9,8 +9,12 @@
 #ifndef VOSTRAL_VERSION
 #define VOSTRAL_VERSION "unknown"
 #endif
+#ifndef VOSTRAL_SUPPORT_URL
+#define VOSTRAL_SUPPORT_URL ""
+#endif
 
 namespace {
+constexpr int kExpireAfterSec = 60;
 // A JSON string literal, escaped as JSON wants (a model name is plain ASCII, but a broken
 // identity frame must not be able to break the payload).
 QByteArray JsonString(const QByteArray& text)
@@ -106,13 +110,16 @@ QVector<MqttMessage> Mqtt_DiscoveryConfigs(const MqttOptions& o, const MqttSenso
         {"manufacturer", "Vostral"},
         {"sw_version", VOSTRAL_VERSION},
     };
+    // Who sent the config: Home Assistant shows it and logs it with any problem it has with it.
+    const QJsonObject origin{{"name", "vostral-logger"}, {"sw", VOSTRAL_VERSION}, {"url", VOSTRAL_SUPPORT_URL}};
     QVector<MqttMessage> configs;
     for (const Quantity* q : quantities) {
         const QString objectId = serial + '_' + QLatin1String(q->key);
         QJsonObject config{
             {"name", QString::fromUtf8(q->name)},
             {"unique_id", QStringLiteral("vostral_") + objectId},
-            {"object_id", QStringLiteral("vostral_") + objectId},
+            // The entity id Home Assistant gives it (object_id is deprecated since 2025.10).
+            {"default_entity_id", QStringLiteral("sensor.vostral_") + objectId},
             {"state_topic", QString::fromUtf8(Mqtt_StateTopic(o, sensor.serial))},
             {"value_template", QString::fromUtf8(q->valueTemplate)},
             {"unit_of_measurement", QString::fromUtf8(q->unit)},
@@ -121,6 +128,9 @@ QVector<MqttMessage> Mqtt_DiscoveryConfigs(const MqttOptions& o, const MqttSenso
             {"payload_available", "online"},
             {"payload_not_available", "offline"},
             {"device", device},
+            {"o", origin},
+            // A logger that hangs stops sending: the entity shows unavailable after a minute.
+            {"expire_after", kExpireAfterSec},
         };
         if (q->deviceClass)
             config.insert("device_class", QString::fromUtf8(q->deviceClass));

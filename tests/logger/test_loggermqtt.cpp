@@ -160,6 +160,9 @@ LoggerReading Reading(const char* model, double pm25, double pm10, GasKind kind,
 // What Home Assistant needs of each quantity's config: its unit and device class.
 const QMap<QString, QPair<QString, QString>> kQuantities = {{"pm2_5", {"µg/m³", "pm25"}}, {"pm10", {"µg/m³", "pm10"}},
     {"formaldehyde", {"mg/m³", ""}}, {"tvoc", {"µg/m³", "volatile_organic_compounds"}}};
+// Home Assistant's sensor device classes and the units each allows (its documentation).
+const QMap<QString, QStringList> kHaUnits = {{"pm25", {"µg/m³"}}, {"pm10", {"µg/m³"}},
+    {"volatile_organic_compounds", {"µg/m³", "mg/m³"}}};
 } // namespace
 
 Q_DECLARE_METATYPE(LoggerReading)
@@ -299,7 +302,15 @@ private slots:
                                        "vostral/" + serial + "/availability", "vostral_" + serial,
                                        "Vostral " + reading.model + " " + serial, "Vostral", reading.model}));
             QVERIFY(c["value_template"].toString().contains(key == "tvoc" ? "tvoc * 1000" : "value_json." + key));
+            // Home Assistant's documented rules: the units a device class allows, no deprecated
+            // keys, the entity id it is to get, who sent it, when it goes stale.
+            QVERIFY2(!c.contains("device_class") || kHaUnits.value(c["device_class"].toString()).contains(c["unit_of_measurement"].toString()), msg.payload);
+            QVERIFY2(!c.contains("object_id") && c["default_entity_id"].toString() == "sensor." + c["unique_id"].toString(), msg.payload);
+            const QJsonObject origin = c["o"].toObject();
+            QVERIFY2(origin["name"] == "vostral-logger" && origin["sw"] == VOSTRAL_VERSION && origin["url"].toString().startsWith("https://"), msg.payload);
+            QCOMPARE(c["expire_after"].toInt(), 60);
         }
+        QVERIFY(!consumer.On("vostral/" + serial + "/state").last().retained);
         // Home Assistant restarted: every config goes out again
         mosquitto_publish(ha.m, nullptr, "homeassistant/status", 6, "online", 1, false);
         QTRY_COMPARE_WITH_TIMEOUT(ha.On(configs).size(), 2 * quantities, kWait);
