@@ -1,6 +1,7 @@
 #include "loggeroptions.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <QDir>
 #include <QProcessEnvironment>
 
@@ -147,6 +148,8 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
         *message = mqttError;
         return LoggerParse::Usage;
     }
+    // A state message comes every reading, or every --interval: two missed ones make it stale.
+    o.mqtt.expireAfterSec = std::max(60, 2 * o.intervalSec + 30);
     if (!Prometheus_ReadOptions(parser, &o.prometheus, message))
         return LoggerParse::Usage;
     *out = o;

@@ -15,6 +15,8 @@ struct MqttOptions {
     int qos = 0;
     bool haDiscovery = true;
     QString haPrefix = QStringLiteral("homeassistant");
+    // Home Assistant shows the sensor unavailable after this long without a state message.
+    int expireAfterSec = 60;
 };
 
 // Adds the MQTT options to the logger's parser.

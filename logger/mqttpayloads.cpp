@@ -14,7 +14,6 @@
 #endif
 
 namespace {
-constexpr int kExpireAfterSec = 60;
 // A JSON string literal, escaped as JSON wants (a model name is plain ASCII, but a broken
 // identity frame must not be able to break the payload).
 QByteArray JsonString(const QByteArray& text)
@@ -130,7 +129,7 @@ QVector<MqttMessage> Mqtt_DiscoveryConfigs(const MqttOptions& o, const MqttSenso
             {"device", device},
             {"o", origin},
             // A logger that hangs stops sending: the entity shows unavailable after a minute.
-            {"expire_after", kExpireAfterSec},
+            {"expire_after", o.expireAfterSec},
         };
         if (q->deviceClass)
             config.insert("device_class", QString::fromUtf8(q->deviceClass));
