@@ -72,6 +72,7 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Also print every reading."));
     parser.addOptions({help, version, link, device, port, interval, outDir, sync, clockWait, backfill, verbose});
     Mqtt_AddOptions(&parser);
+    Influx_AddOptions(&parser);
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -144,6 +145,11 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     QString mqttError;
     if (!Mqtt_ReadOptions(parser, &o.mqtt, &mqttError)) {
         *message = mqttError;
+        return LoggerParse::Usage;
+    }
+    QString influxError;
+    if (!Influx_ReadOptions(parser, &o.influx, &influxError)) {
+        *message = influxError;
         return LoggerParse::Usage;
     }
     *out = o;

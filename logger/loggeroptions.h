@@ -1,5 +1,6 @@
 #pragma once
 // The logger's command line.
+#include "influxoptions.h"
 #include "mqttoptions.h"
 
 #include <QString>
@@ -17,6 +18,7 @@ struct LoggerOptions {
     bool backfill = false;
     bool verbose = false;
     MqttOptions mqtt;
+    InfluxOptions influx;
 };
 
 enum class LoggerParse { Run, Help, Version, Usage };
