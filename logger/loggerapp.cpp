@@ -3,6 +3,9 @@
 #include "csvformat.h"
 #include "historybackfill.h"
 #include "mqttpublisher.h"
+#ifdef VOSTRAL_INFLUX
+#include "influxsink.h"
+#endif
 #include "signalwatch.h"
 
 #include <QCoreApplication>
@@ -30,6 +33,10 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
 {
     if (m_Options.mqtt.enabled)
         m_Mqtt = std::make_unique<MqttPublisher>(m_Options.mqtt, [this](const QString& line) { Say(line); });
+#ifdef VOSTRAL_INFLUX
+    if (m_Options.influx.enabled)
+        m_Influx = std::make_unique<InfluxSink>(m_Options.influx, m_Options.outDir, [this](const QString& line) { Say(line); });
+#endif
 }
 
 LoggerApp::~LoggerApp()
@@ -60,6 +67,8 @@ bool LoggerApp::Start(QString* error)
     if (!rebuildError.isEmpty())
         Say(rebuildError);
 
+    if (m_Influx && !m_Influx->Open(error))
+        return false;
     m_Signals = new SignalWatch(this);
     connect(m_Signals, &SignalWatch::Stop, this, [this] {
         // A download running now ends at its next wait (it asks SignalWatch::StopPending) and
@@ -110,6 +119,8 @@ void LoggerApp::Tick()
         for (const LoggerReading& r : means)
             Record(r);
     }
+    if (m_Influx)
+        m_Influx->Poll(now);
 }
 
 void LoggerApp::OnClock(const ClockKeeper::Event& e)
@@ -252,6 +263,8 @@ void LoggerApp::Record(const LoggerReading& r)
     SayNotices(m_Live);
     m_Runs.Add(r);
     NoteRecordFiles();
+    if (m_Influx)
+        m_Influx->Reading(r);
     // Readings that waited for the clock are not news: a consumer would take them for current.
     if (m_Mqtt && !m_Releasing) {
         if (!m_MqttOnline) {
@@ -387,6 +400,8 @@ void LoggerApp::Finish(int exitCode)
         Say(m_Runs.LastError() + QStringLiteral("; the day file keeps the readings and the record file is rebuilt at the next start"));
     if (m_Mqtt)
         m_Mqtt->Stop();
+    if (m_Influx)
+        m_Influx->Stop();
     m_Session.Close();
     if (exitCode == 0)
         Say(QStringLiteral("stopped"));

@@ -21,6 +21,7 @@
 #include <memory>
 
 class MqttPublisher;
+class ReadingSink;
 class SignalWatch;
 
 class LoggerApp : public QObject {
@@ -73,6 +74,7 @@ private:
     DayLog m_History;
     RunRecorder m_Runs;
     std::unique_ptr<MqttPublisher> m_Mqtt;
+    std::unique_ptr<ReadingSink> m_Influx;
     SignalWatch* m_Signals = nullptr;
     QTimer m_Poll;
     QTimer m_SyncTimer;
