@@ -8,7 +8,7 @@
 #include <algorithm>
 
 namespace {
-constexpr auto kStopWait = std::chrono::milliseconds(1500);
+constexpr auto kStopWait = std::chrono::milliseconds(1200); // Stop() returns within about 2 s
 constexpr auto kScanEvery = std::chrono::seconds(10); // a folder listing: cheap
 
 int64_t WallMs()
