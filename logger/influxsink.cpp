@@ -49,6 +49,10 @@ bool InfluxSink::Open(QString* error)
         m_Say(notice);
     for (const QString& line : m_Backlog.TakeNotices())
         m_Say(line);
+    // A first start is written down at once: a crash within its first minute must not make the
+    // next start a first one too, which would skip what came meanwhile.
+    if (!m_Backlog.Save(&notice))
+        m_Say(notice);
     m_NextSend = Clock::now();
     m_Thread = std::thread(&InfluxSink::Run, this);
     return true;
@@ -164,7 +168,7 @@ void InfluxSink::Run()
             // next start.
             m_NextSend = now + std::chrono::seconds(1);
             const InfluxReply reply = http.Post(batch.body);
-            if (Aborting())
+            if (Aborting() && reply.kind != InfluxReply::Accepted)
                 break; // cut off by the stop: sent again at the next start, nothing to say
             Handle(reply, batch, http);
             more = more || m_Failing || reply.kind == InfluxReply::TooLarge;
