@@ -55,8 +55,8 @@ private slots:
         SimUsbDevice* sensor = bus.AddSensor(cfg);
         LoggerOptions options;
         options.outDir = dir.path();
+        QStringList said; // outlives the app, which says "stopped" into it as it goes
         LoggerApp app(options, &clock);
-        QStringList said;
         app.SetMessageSink([&](const QString& line) { said << line; });
         QString error;
         QVERIFY2(app.Start(&error), qPrintable(error));
