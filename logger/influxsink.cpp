@@ -173,7 +173,7 @@ void InfluxSink::Run()
             Handle(reply, batch, http);
             more = more || m_Failing || reply.kind == InfluxReply::TooLarge;
         }
-        if (stopping || now - lastSave >= std::chrono::seconds(kSaveEverySec)) {
+        if (!stopping && now - lastSave >= std::chrono::seconds(kSaveEverySec)) {
             QString error;
             const bool saved = m_Backlog.Save(&error);
             if (!saved && !saveFailing)
@@ -186,7 +186,7 @@ void InfluxSink::Run()
     }
     QString error;
     if (!m_Backlog.Save(&error))
-        Post(error);
+        Post(error + QStringLiteral("; sent lines may go again at the next start"));
 }
 
 void InfluxSink::Handle(const InfluxReply& reply, const InfluxBacklog::Batch& batch, InfluxHttp& http)
