@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,12 +66,11 @@ QStringList InfluxBacklog::TakeNotices()
 
 void InfluxBacklog::Load(int64_t nowMs, QString* notice)
 {
-    // What a save cut off by a kill or a power cut left: Atomic_WriteFile's temporary names
-    static const QRegularExpression temp(QStringLiteral("^\\.influx-position\\.[A-Za-z0-9]{6}$"));
+    // What a save cut off by a kill or a power cut left: Atomic_WriteFile's temporary names, the
+    // file's own and six characters of mkostemp's
     QDir dir(m_Folder);
-    for (const QString& name : dir.entryList({kPositionFile + QStringLiteral(".*")}, QDir::Files | QDir::Hidden))
-        if (temp.match(name).hasMatch())
-            dir.remove(name);
+    for (const QString& name : dir.entryList({kPositionFile + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden))
+        dir.remove(name);
 
     QFile file(Path(kPositionFile));
     InfluxPositions positions;
@@ -112,19 +110,20 @@ void InfluxBacklog::Scan(int64_t nowMs)
 {
     const QDate horizon = Csv_LocalDay(nowMs).addDays(-kWindowDays);
     QMap<QString, File> seen;
+    // The files known go only when they are gone, not when a listing of the folder fails (which
+    // would send them all again from their start)
+    for (auto it = m_Files.begin(); it != m_Files.end(); ++it) {
+        File f = *it;
+        // An old file sent whole is forgotten, so that the position file stays small
+        if ((f.size = FileSize(Path(it.key()))) >= 0 && !(f.name.day < horizon && f.sent == f.size))
+            seen.insert(it.key(), f);
+    }
     for (const QString& name : QDir(m_Folder).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Unsorted)) {
-        auto known = m_Files.constFind(name);
         File f;
-        if (!Influx_ParseDayFileName(name, &f.name) || (known == m_Files.constEnd() && f.name.day < horizon))
-            continue; // not a day file, or an old one done with (or older than the first start)
-        if (known != m_Files.constEnd())
-            f = *known;
-        if ((f.size = FileSize(Path(name))) < 0)
-            continue;
-        // An old file sent whole: forgotten, so that the position file stays small
-        if (f.name.day < horizon && f.sent == f.size)
-            continue;
-        seen.insert(name, f);
+        if (m_Files.contains(name) || !Influx_ParseDayFileName(name, &f.name) || f.name.day < horizon)
+            continue; // known, not a day file, or an old one done with (or older than the first start)
+        if ((f.size = FileSize(Path(name))) >= 0)
+            seen.insert(name, f);
     }
     if (seen.keys() != m_Files.keys())
         m_Changed = true;
@@ -147,9 +146,9 @@ bool InfluxBacklog::NeedsScan(const QDate& day, bool history) const
     if (history)
         return false;
     int part = 2;
-    while (part < 9 && m_Files.contains(Csv_DayFileName(day, false, part)))
+    while (part <= kMaxParts && m_Files.contains(Csv_DayFileName(day, false, part)))
         ++part;
-    return FileSize(Path(Csv_DayFileName(day, false, part))) >= 0;
+    return part <= kMaxParts && FileSize(Path(Csv_DayFileName(day, false, part))) >= 0;
 }
 
 void InfluxBacklog::Settle(const QString& name, File& f)
@@ -169,6 +168,10 @@ void InfluxBacklog::Settle(const QString& name, File& f)
     // file was cut and written again), the line it falls in goes again.
     const int64_t from = std::max<int64_t>(0, f.sent - kTail);
     QByteArray tail = ReadAt(Path(name), from, f.sent - from);
+    if (tail.size() != f.sent - from) {
+        f.settled = false; // cannot be read now: looked at again next time
+        return;
+    }
     if (!tail.endsWith('\n')) {
         const int nl = tail.lastIndexOf('\n');
         if (nl < 0 && from > 0)

@@ -56,7 +56,7 @@ public:
     // Things worth a line in the log since the last call (a file shorter than what was sent of it).
     QStringList TakeNotices();
 
-    enum { kWindowDays = 15, kMaxLineBytes = 64 << 10 };
+    enum { kWindowDays = 15, kMaxLineBytes = 64 << 10, kMaxParts = 9 /* DayLog's */ };
 
 private:
     struct File {
