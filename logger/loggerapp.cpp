@@ -7,6 +7,9 @@
 #ifdef VOSTRAL_PROMETHEUS
 #include "prometheussink.h"
 #endif
+#ifdef VOSTRAL_INFLUX
+#include "influxsink.h"
+#endif
 #include "recordfilessink.h"
 #include "signalwatch.h"
 
@@ -38,6 +41,11 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
 #ifdef VOSTRAL_PROMETHEUS
     if (options.prometheus.enabled)
         m_Sinks.push_back(std::make_unique<PrometheusSink>(options.prometheus, say));
+#endif
+#ifdef VOSTRAL_INFLUX
+    // After the day files: it sends what they hold, so it polls and stops after them.
+    if (options.influx.enabled)
+        m_Sinks.push_back(std::make_unique<InfluxSink>(options.influx, options.outDir, say));
 #endif
 }
 

@@ -74,6 +74,7 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     parser.addOptions({help, version, link, device, port, interval, outDir, sync, clockWait, backfill, verbose});
     Mqtt_AddOptions(&parser);
     Prometheus_AddOptions(&parser);
+    Influx_AddOptions(&parser);
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -152,6 +153,11 @@ LoggerParse Logger_ParseOptions(const QStringList& arguments, LoggerOptions* out
     o.mqtt.expireAfterSec = std::max(60, 2 * o.intervalSec + 30);
     if (!Prometheus_ReadOptions(parser, &o.prometheus, message))
         return LoggerParse::Usage;
+    QString influxError;
+    if (!Influx_ReadOptions(parser, &o.influx, &influxError)) {
+        *message = influxError;
+        return LoggerParse::Usage;
+    }
     *out = o;
     return LoggerParse::Run;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The logger's command line.
+#include "influxoptions.h"
 #include "mqttoptions.h"
 #include "prometheusoptions.h"
 
@@ -19,6 +20,7 @@ struct LoggerOptions {
     bool verbose = false;
     MqttOptions mqtt;
     PrometheusOptions prometheus;
+    InfluxOptions influx;
 };
 
 enum class LoggerParse { Run, Help, Version, Usage };
