@@ -12,6 +12,9 @@ int main(int argc, char* argv[])
 {
     // A broker that goes away mid-write must not end the program: write() says so instead.
     signal(SIGPIPE, SIG_IGN);
+    // The few patterns the logger matches (folder listings) run a handful of times a minute: the
+    // regular-expression JIT's code and stacks would cost a small board memory for no gain.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vostral-logger"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VOSTRAL_VERSION));
