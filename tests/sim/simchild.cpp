@@ -1,6 +1,6 @@
 // A tiny program for the launcher tests: finds the sensor the way the monitor does (libusb by
-// ids, or Qt's serial port discovery by ids), asks for its identity and prints it; or reads for a
-// while and prints the PM2.5 word of every particulate frame that arrived.
+// ids, or Qt's serial port discovery by ids), asks for its identity and prints it; or reads for
+// MS ms and prints the PM2.5 word of every particulate frame that arrived.
 //   sim_child usb-identify | usb-hang | serial-identify | count | read-usb MS | read-serial MS
 // Exits 42 when the identity arrived, 3 when it did not, 4 when no device was found.
 #include "simtesthelpers.h"
@@ -64,19 +64,16 @@ int UsbIdentify(bool hang)
     return rc;
 }
 
-QString BridgePort()
+int SerialIdentify()
 {
     QString name;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         if (info.vendorIdentifier() == 0x1A86 && info.productIdentifier() == 0x7523 && name.isEmpty())
             name = info.portName();
-    return name;
-}
-
-int SerialIdentify()
-{
-    QSerialPort port(BridgePort());
-    if (port.portName().isEmpty() || !port.open(QIODevice::ReadWrite))
+    if (name.isEmpty())
+        return 4;
+    QSerialPort port(name);
+    if (!port.open(QIODevice::ReadWrite))
         return 4;
     std::array<uint8_t, 20> req = TestRequest(0xA6);
     port.write(reinterpret_cast<const char*>(req.data()) + 1, 19);
@@ -93,37 +90,31 @@ int SerialIdentify()
     return 3;
 }
 
-bool IsParticulate(const uint8_t* frame19)
-{
-    return frame19[0] == 0xAA && frame19[1] == 0xA5 && frame19[2] != 17 && frame19[2] != 33
-           && frame19[18] == 0xAB;
-}
-
 int Read(bool usb, int ms)
 {
     QElapsedTimer t;
     t.start();
     libusb_context* ctx = nullptr;
     libusb_device_handle* h = nullptr;
-    QSerialPort port(usb ? QString() : BridgePort());
-    if (usb && (libusb_init(&ctx) != 0 || !(h = OpenUsb(ctx)) || libusb_claim_interface(h, 0) != 0))
-        return 4;
-    if (!usb && !port.open(QIODevice::ReadOnly))
+    QSerialPort port;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        if (info.vendorIdentifier() == 0x1A86)
+            port.setPort(info);
+    if (usb ? libusb_init(&ctx) != 0 || !(h = OpenUsb(ctx)) || libusb_claim_interface(h, 0) != 0
+            : !port.open(QIODevice::ReadOnly))
         return 4;
     QByteArray got;
-    while (t.elapsed() < ms) {
-        uint8_t buf[20];
-        int done = 0;
-        // A transfer that timed out may still have brought a frame.
+    for (uint8_t buf[20]; t.elapsed() < ms;) {
+        int done = 0;   // a transfer that timed out may still have brought a frame
         if (usb && (libusb_interrupt_transfer(h, 0x81, buf, 20, &done, 50), done == 20))
             got.append(reinterpret_cast<const char*>(buf) + 1, 19);
         if (!usb && port.waitForReadyRead(50))
             got += port.readAll();
     }
-    const auto* bytes = reinterpret_cast<const uint8_t*>(got.constData());
-    for (int at = got.indexOf('\xAA'); at >= 0 && at + 19 <= got.size(); at = got.indexOf('\xAA', at + 1))
-        if (IsParticulate(bytes + at))
-            std::printf("%d ", bytes[at + 7] | bytes[at + 8] << 8);
+    const auto* f = reinterpret_cast<const uint8_t*>(got.constData());
+    for (int i = got.indexOf('\xAA'); i >= 0 && i + 19 <= got.size(); i = got.indexOf('\xAA', i + 1))
+        if (f[i + 1] == 0xA5 && f[i + 2] != 17 && f[i + 2] != 33 && f[i + 18] == 0xAB)
+            std::printf("%d ", f[i + 7] | f[i + 8] << 8);
     return 0;
 }
 
