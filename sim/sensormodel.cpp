@@ -498,3 +498,25 @@ int64_t SensorModel::FramesSent() const
     std::lock_guard<std::mutex> g(m_Lock);
     return m_FramesSent;
 }
+
+void SensorModel::Delivered(const SimMessage& frame, SimLink link)
+{
+    std::shared_ptr<const std::function<void(const SimDelivery&)>> observer;
+    {
+        std::lock_guard<std::mutex> g(m_Lock);
+        observer = m_Observer;
+    }
+    if (!observer)
+        return;
+    const int64_t wallMs = SimClock::RealNowMs();
+    // Read once on real time, so that the two numbers agree to the millisecond.
+    (*observer)({wallMs, m_Clock.IsRealTime() ? wallMs : m_Clock.NowMs(), frame, link});
+}
+
+void SensorModel::SetDeliveryObserver(std::function<void(const SimDelivery&)> observer)
+{
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Observer = observer ? std::make_shared<const std::function<void(const SimDelivery&)>>(
+                                std::move(observer))
+                          : nullptr;
+}

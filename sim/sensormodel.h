@@ -17,6 +17,8 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -67,6 +69,15 @@ struct SensorConfig {
 };
 
 enum class SimLink { Usb, Serial, Direct };
+
+// A frame that reached the host, as the front end saw it leave: on USB when the IN transfer
+// carrying it was handed back to the host, on serial when it was written whole to the port.
+struct SimDelivery {
+    int64_t wallMs = 0;     // the real time it left (system clock), even on a stepped model clock
+    int64_t modelMs = 0;    // the model's clock at that moment
+    SimMessage frame{};     // positions 1..19 as sent, after frame faults
+    SimLink link = SimLink::Direct;
+};
 
 struct SimRequest {
     int64_t timeMs = 0;     // model clock
@@ -125,6 +136,12 @@ public:
     void ClearRequests();
     int64_t FramesSent() const;
 
+    // Called by the front ends for every frame that really reached the host (NextFrame alone
+    // does not mean that: a bridge with nobody listening drops what it was given). The observer
+    // runs on the front end's thread (umockdev's worker or the bridge's), outside the model's lock.
+    void Delivered(const SimMessage& frame, SimLink link);
+    void SetDeliveryObserver(std::function<void(const SimDelivery&)> observer);
+
 private:
     struct Pending {
         int64_t readyMs;
@@ -165,6 +182,7 @@ private:
     uint8_t m_LastKind = 0;          // ... the kind it was asked for
     int64_t m_LastPacketMs = 0;      // ... and when (model clock)
     std::multiset<int> m_DropPackets;
+    std::shared_ptr<const std::function<void(const SimDelivery&)>> m_Observer;
     bool m_Silent = false;
     bool m_Unplugged = false;
 };

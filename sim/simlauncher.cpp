@@ -1,5 +1,6 @@
 #include "simlauncher.h"
 
+#include "simsentlog.h"
 #include "simtestbed.h"
 #include "simusbbus.h"
 
@@ -81,6 +82,13 @@ pid_t Start(const std::vector<std::string>& command)
 
 int SimRunLauncher(const SimLaunchOptions& options)
 {
+    // Shared with the front ends' threads, which may deliver a last frame while they stop.
+    auto sentLog = std::make_shared<SimSentLog>();
+    std::string error;
+    if (!options.sentLogPath.empty() && !sentLog->Open(options.sentLogPath, &error)) {
+        std::fprintf(stderr, "vostral-sensor-sim: %s\n", error.c_str());
+        return 1;
+    }
     std::shared_ptr<SimTestbed> testbed = SimTestbed::Acquire();
     std::unique_ptr<SimUsbBus> bus;
     std::unique_ptr<SimSerialBridge> bridge;
@@ -109,6 +117,8 @@ int SimRunLauncher(const SimLaunchOptions& options)
             model->DropAnswers(options.dropAnswers);
         if (options.corruptFrames > 0)
             model->CorruptFrames(options.corruptFrames);
+        if (!options.sentLogPath.empty())
+            model->SetDeliveryObserver([sentLog](const SimDelivery& d) { sentLog->Note(d); });
     }
 
     struct sigaction sa {};
@@ -130,7 +140,8 @@ int SimRunLauncher(const SimLaunchOptions& options)
     const auto start = std::chrono::steady_clock::now();
     bool silenced = false;
     bool unplugged = false;
-    int replugStep = 0;   // 1: pulled, 2: back in
+    size_t replug = 0;     // the next of options.replugAfterMs
+    bool pulled = false;   // ... and it has been pulled, not yet plugged in again
     int status = 0;
     for (;;) {
         const pid_t r = waitpid(child, &status, WNOHANG);
@@ -149,21 +160,22 @@ int SimRunLauncher(const SimLaunchOptions& options)
                 bridge->Unplug();
             unplugged = true;
         }
-        if (model && !unplugged && replugStep == 0 && options.replugAfterMs >= 0
-            && elapsed >= options.replugAfterMs) {
+        const bool replugDue = model && !unplugged && replug < options.replugAfterMs.size();
+        if (replugDue && !pulled && elapsed >= options.replugAfterMs[replug]) {
             // A pulled bridge hangs its port up, as a real one does.
             if (usbDevice)
                 bus->Remove(usbDevice);
             if (bridge)
                 bridge->UnplugAndHangUp();
-            replugStep = 1;
-        }
-        if (!unplugged && replugStep == 1 && elapsed >= options.replugAfterMs + int64_t(options.replugDelayMs)) {
+            pulled = true;
+        } else if (replugDue && pulled
+                   && elapsed >= options.replugAfterMs[replug] + int64_t(options.replugDelayMs)) {
             const bool ok = usbDevice ? bus->Replug(usbDevice) : bridge->Replug();
             if (!ok)
                 std::fprintf(stderr, "vostral-sensor-sim: cannot plug the sensor in again: %s\n",
                              usbDevice ? bus->LastError().c_str() : bridge->LastError().c_str());
-            replugStep = 2;
+            pulled = false;
+            ++replug;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

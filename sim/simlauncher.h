@@ -22,9 +22,10 @@ struct SimLaunchOptions {
     int loseBytes = 0;          // serial only: bytes lost from the first frames
     int silentAfterMs = -1;     // the device stops sending after this long
     int unplugAfterMs = -1;     // the device is pulled after this long
-    int replugAfterMs = -1;     // the device is pulled after this long ...
-    int replugDelayMs = 3000;   // ... and plugged in again this much later
+    std::vector<int> replugAfterMs;   // the device is pulled at each of these times (rising) ...
+    int replugDelayMs = 3000;         // ... and plugged in again this much later
     std::string logPath;        // every request the device received, one hex line each, at exit
+    std::string sentLogPath;    // every measurement delivered to the host, as it goes (simsentlog.h)
     bool help = false;
     std::vector<std::string> command;
 };

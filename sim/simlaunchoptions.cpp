@@ -1,6 +1,7 @@
 #include "simlauncher.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -29,6 +30,22 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>* out)
         out->push_back(uint8_t(v));
     }
     return true;
+}
+
+// "MS[,MS...]": times in milliseconds, each in [0, max].
+bool ParseTimes(const std::string& text, long long max, std::vector<int>* out)
+{
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        long long v = 0;
+        if (!ParseInt(text.substr(from, comma == std::string::npos ? comma : comma - from), 0, max, &v))
+            return false;
+        out->push_back(int(v));
+        if (comma == std::string::npos)
+            return true;
+        from = comma + 1;
+    }
 }
 
 } // namespace
@@ -61,10 +78,19 @@ std::string SimLaunchUsage()
            "  --lose-bytes N           the first N bytes sent are lost (serial)\n"
            "  --silent-after MS        the device stops sending after MS milliseconds\n"
            "  --unplug-after MS        the device is pulled after MS milliseconds\n"
-           "  --replug-after MS        the device is pulled after MS milliseconds and plugged in\n"
-           "                           again (same sensor, same link) --replug-delay MS later\n"
+           "  --replug-after MS[,MS...]  the device is pulled after MS milliseconds and plugged\n"
+           "                           in again (same sensor, same link) --replug-delay MS later;\n"
+           "                           with a list, at each time (rising, each after the last\n"
+           "                           plug-in)\n"
            "  --replug-delay MS        how long a replugged device stays out (default 3000)\n"
-           "  --log FILE               write every request received to FILE at exit\n";
+           "  --log FILE               write every request received to FILE at exit\n"
+           "  --sent-log FILE          append every measurement delivered to the host to FILE as\n"
+           "                           it leaves, one line each (whole numbers, raw as sent):\n"
+           "                             WALL_MS MODEL_MS pm PM25 PM10\n"
+           "                             WALL_MS MODEL_MS gas VALUE STATUS\n"
+           "                           WALL_MS: real time (ms since 1970); MODEL_MS: the model's\n"
+           "                           clock; PM in tenths of ug/m3, gas in thousandths of mg/m3,\n"
+           "                           STATUS 17 formaldehyde, 33 TVOC\n";
 }
 
 bool SimParseLaunchOptions(const std::vector<std::string>& args, SimLaunchOptions* out,
@@ -211,19 +237,34 @@ bool SimParseLaunchOptions(const std::vector<std::string>& args, SimLaunchOption
                 return false;
             (a == "--drop-answers" ? o.dropAnswers
                                    : a == "--corrupt-frames" ? o.corruptFrames : o.loseBytes) = int(n);
-        } else if (a == "--silent-after" || a == "--unplug-after" || a == "--replug-after"
-                   || a == "--replug-delay") {
+        } else if (a == "--silent-after" || a == "--unplug-after" || a == "--replug-delay") {
             if (!number(a, 0, 86400000, &n))
                 return false;
             (a == "--silent-after"   ? o.silentAfterMs
              : a == "--unplug-after" ? o.unplugAfterMs
-             : a == "--replug-after" ? o.replugAfterMs
                                      : o.replugDelayMs) = int(n);
-        } else if (a == "--log") {
-            if (!value(a, &o.logPath))
+        } else if (a == "--replug-after") {
+            if (!value(a, &v))
+                return false;
+            o.replugAfterMs.clear();
+            if (!ParseTimes(v, 86400000, &o.replugAfterMs)) {
+                *error = "bad value for " + a + ": " + v;
+                return false;
+            }
+        } else if (a == "--log" || a == "--sent-log") {
+            if (!value(a, a == "--log" ? &o.logPath : &o.sentLogPath))
                 return false;
         } else {
             *error = "unknown option: " + a;
+            return false;
+        }
+    }
+    // Known only once --replug-delay is read, wherever it stands.
+    for (size_t k = 1; k < o.replugAfterMs.size(); ++k) {
+        if (int64_t(o.replugAfterMs[k]) <= int64_t(o.replugAfterMs[k - 1]) + o.replugDelayMs) {
+            *error = "--replug-after: each pull must come after the plug-in before it ("
+                     + std::to_string(o.replugAfterMs[k]) + " ms is not after "
+                     + std::to_string(int64_t(o.replugAfterMs[k - 1]) + o.replugDelayMs) + " ms)";
             return false;
         }
     }

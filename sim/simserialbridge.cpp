@@ -304,10 +304,11 @@ void SimSerialBridge::Send(int64_t nowUs)
     const std::optional<SimMessage> frame = m_Model->NextFrame();
     if (!frame || !ClientConnected())
         return;   // with nobody listening the frame is lost, as on a real bridge
-    WriteBytes(std::vector<uint8_t>(frame->begin() + 1, frame->end()), nowUs, lineUs);
+    if (WriteBytes(std::vector<uint8_t>(frame->begin() + 1, frame->end()), nowUs, lineUs))
+        m_Model->Delivered(*frame, SimLink::Serial);
 }
 
-void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs)
+bool SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs)
 {
     std::vector<uint8_t> out;
     {
@@ -338,6 +339,7 @@ void SimSerialBridge::WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int6
             break;   // the host's buffer is full: the rest is lost, as in a UART overrun
         done += size_t(n);
     }
+    return done == bytes.size() && out == bytes;
 }
 
 std::vector<std::string> SimSerialBridge::CheckLine() const

@@ -85,7 +85,8 @@ private:
     void Run();
     void Receive();
     void Send(int64_t nowUs);
-    void WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs);
+    // True when the bytes went out whole, none lost or altered on the way.
+    bool WriteBytes(std::vector<uint8_t> bytes, int64_t nowUs, int64_t lineUs);
     int64_t LineNowUs(int64_t nowUs);
     void NoteViolations();
 

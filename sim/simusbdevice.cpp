@@ -393,6 +393,15 @@ void SimUsbDevice::Core::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
             return;
         }
         umockdev_ioctl_client_complete(client, 0, 0);
+        // Only now has an IN frame reached the host: one completed but never reaped (the
+        // client died first) was never delivered.
+        const SimUsbTransfer& t = transfers[it->transfer];
+        if (model && it->endpoint == kEpIn && t.outcome == SimUsbTransfer::Outcome::Completed
+            && t.data.size() == size_t(kSimMessageLen)) {
+            SimMessage frame;
+            std::copy(t.data.begin(), t.data.end(), frame.begin());
+            model->Delivered(frame, SimLink::Usb);
+        }
         DropUrb(*it);
         urbs.erase(it);
         return;

@@ -1,15 +1,18 @@
 // A tiny program for the launcher tests: finds the sensor the way the monitor does (libusb by
-// ids, or Qt's serial port discovery by ids), asks for its identity and prints it.
-//   sim_child usb-identify | usb-hang | serial-identify | count
+// ids, or Qt's serial port discovery by ids), asks for its identity and prints it; or reads for
+// MS ms and prints the PM2.5 word of every particulate frame that arrived.
+//   sim_child usb-identify | usb-hang | serial-identify | count | read-usb MS | read-serial MS
 // Exits 42 when the identity arrived, 3 when it did not, 4 when no device was found.
 #include "simtesthelpers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <libusb.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -87,6 +90,34 @@ int SerialIdentify()
     return 3;
 }
 
+int Read(bool usb, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    libusb_context* ctx = nullptr;
+    libusb_device_handle* h = nullptr;
+    QSerialPort port;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        if (info.vendorIdentifier() == 0x1A86)
+            port.setPort(info);
+    if (usb ? libusb_init(&ctx) != 0 || !(h = OpenUsb(ctx)) || libusb_claim_interface(h, 0) != 0
+            : !port.open(QIODevice::ReadOnly))
+        return 4;
+    QByteArray got;
+    for (uint8_t buf[20]; t.elapsed() < ms;) {
+        int done = 0;   // a transfer that timed out may still have brought a frame
+        if (usb && (libusb_interrupt_transfer(h, 0x81, buf, 20, &done, 50), done == 20))
+            got.append(reinterpret_cast<const char*>(buf) + 1, 19);
+        if (!usb && port.waitForReadyRead(50))
+            got += port.readAll();
+    }
+    const auto* f = reinterpret_cast<const uint8_t*>(got.constData());
+    for (int i = got.indexOf('\xAA'); i >= 0 && i + 19 <= got.size(); i = got.indexOf('\xAA', i + 1))
+        if (f[i + 1] == 0xA5 && f[i + 2] != 17 && f[i + 2] != 33 && f[i + 18] == 0xAB)
+            std::printf("%d ", f[i + 7] | f[i + 8] << 8);
+    return 0;
+}
+
 int Count()
 {
     libusb_context* ctx = nullptr;
@@ -118,6 +149,8 @@ int main(int argc, char** argv)
         rc = SerialIdentify();
     else if (!std::strcmp(mode, "count"))
         rc = Count();
+    else if (!std::strncmp(mode, "read-", 5) && argc > 2)
+        rc = Read(!std::strcmp(mode, "read-usb"), std::atoi(argv[2]));
     std::fflush(stdout);
     return rc;
 }

@@ -2,6 +2,7 @@
 #include "simlauncher.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -48,6 +49,7 @@ private slots:
     void noLinkShowsNothing();
     void secondClientAfterOneDiedWaiting();
     void childExitCodeAndSignals();
+    void sentLogHoldsWhatArrived();
     void parsesOptions();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
@@ -70,6 +72,12 @@ void TestSimLauncher::childFindsTheSensor_data()
     QTest::newRow("serial replugged") << (replug + serial).split(' ')
                                       << script.arg("%1", "serial-identify")
                                       << "name=PS22 type=121\nusb=0 serial=0\nname=PS22 type=121";
+    // Out from 1 s to 3 s and from 5 s to 7 s.
+    const QString twice = "%1 %2; sleep 1.5; %1 count; sleep 2; %1 %2; sleep 2; %1 count; sleep 2; exec %1 %2";
+    QTest::newRow("usb replugged twice") << ("--replug-after 1000,5000 --replug-delay 2000 " + usb).split(' ')
+                                         << twice.arg("%1", "usb-identify")
+                                         << "name=LV51 type=130\nusb=0 serial=0\nname=LV51 type=130\n"
+                                            "usb=0 serial=0\nname=LV51 type=130";
 }
 
 void TestSimLauncher::childFindsTheSensor()
@@ -121,6 +129,33 @@ void TestSimLauncher::childExitCodeAndSignals()
     QCOMPARE(p.exitCode(), 128 + 15);
 }
 
+void TestSimLauncher::sentLogHoldsWhatArrived()
+{
+    // The log holds exactly what reached the child, in order: nothing that fell due before it
+    // opened the device (a bridge drops those), nothing lost; it may stop reading just before a
+    // last frame leaves.
+    const QRegularExpression line("^\\d{13} \\d{13} (pm|gas) (\\d+) \\d+$");
+    for (const QString link : {"usb", "serial"}) {
+        QTemporaryFile f;
+        QVERIFY(f.open());
+        const Run r = Launch({"--link", link, "--type", "121", "--readings", "ramp:0,0.1", "--sent-log",
+                              f.fileName(), "--", "/bin/sh", "-c",
+                              QString("sleep 1.5; exec %1 read-%2 2500").arg(SIM_CHILD, link)});
+        QStringList sent;
+        const QStringList lines = QString(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        for (const QString& l : lines) {
+            const QRegularExpressionMatch m = line.match(l);
+            QVERIFY2(m.hasMatch(), qPrintable(l));
+            if (m.captured(1) == "pm")
+                sent << m.captured(2);
+        }
+        const QStringList got = r.out.split(' ', Qt::SkipEmptyParts);
+        QVERIFY2(r.code == 0 && got.size() >= 2 && sent.mid(0, got.size()) == got
+                     && sent.size() <= got.size() + 1 && lines.size() > sent.size(),   // gas lines too
+                 qPrintable(link + ": sent " + sent.join(' ') + ", got " + got.join(' ')));
+    }
+}
+
 void TestSimLauncher::parsesOptions()
 {
     SimLaunchOptions o;
@@ -129,7 +164,8 @@ void TestSimLauncher::parsesOptions()
                                         "--serial", "0102030405060a", "--readings", "constant:12.5",
                                         "--history", "30", "--announce", "5000", "--vid", "0x16c0",
                                         "--pid", "05df", "--drop-answers", "2", "--unplug-after", "100",
-                                        "--replug-after", "200", "--replug-delay", "50",
+                                        "--replug-after", "200,300", "--replug-delay", "50",
+                                        "--sent-log", "sent.txt",
                                         "--usb-packet-number", "low-byte",
                                         "--", "prog", "--type", "x"}),
                                   &o, &error));
@@ -144,7 +180,8 @@ void TestSimLauncher::parsesOptions()
     QCOMPARE(o.usb.productId, uint16_t(0x05DF));
     QCOMPARE(o.dropAnswers, 2);
     QCOMPARE(o.unplugAfterMs, 100);
-    QCOMPARE(o.replugAfterMs, 200);
+    QCOMPARE(o.replugAfterMs, std::vector<int>({200, 300}));
+    QCOMPARE(o.sentLogPath, std::string("sent.txt"));
     QCOMPARE(o.replugDelayMs, 50);
     QCOMPARE(int(o.sensor.usbPacketNumber), int(SimUsbPacketNumber::LowByte));
     QCOMPARE(o.command, Args({"prog", "--type", "x"}));
@@ -165,6 +202,10 @@ void TestSimLauncher::rejectsBadOptions_data()
     QTest::newRow("missing value") << QStringList{"--history"};
     QTest::newRow("unknown option") << QStringList{"--colour", "red", "--", "x"};
     QTest::newRow("negative replug delay") << QStringList{"--replug-delay", "-1", "--", "x"};
+    QTest::newRow("replug times falling") << QStringList{"--replug-after", "5000,4000", "--", "x"};
+    // The second pull would come while the device is still out (back at 3000).
+    QTest::newRow("replug while out") << QStringList{"--replug-after", "1000,2500", "--", "x"};
+    QTest::newRow("replug list gap") << QStringList{"--replug-after", "1000,,9000", "--", "x"};
     QTest::newRow("port with slash") << QStringList{"--port", "../ttyS0", "--", "x"};
 }
 
