@@ -18,6 +18,8 @@
 #include "readingassembler.h"
 #include "runrecorder.h"
 
+#include "freeport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -146,17 +148,6 @@ int MemoryRun(int hours, int heldHours)
            "held for the clock (%d h), %.1f MB after (target: at most 15 MB)\n",
            hours, before / kMB, heldRss / kMB, held, heldHours, after / kMB);
     return after <= 15 * kMB && heldRss <= 15 * kMB && written <= 3 * csv ? 0 : 1;
-}
-
-int FreePort()
-{
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    bind(s, reinterpret_cast<sockaddr*>(&a), len);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
 }
 
 // An HTTP request with libcurl (the logger's own library); the status, 0 without an answer.

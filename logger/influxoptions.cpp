@@ -1,5 +1,7 @@
 #include "influxoptions.h"
 
+#include "secretfile.h"
+
 #include <QFile>
 #include <QUrl>
 #include <QUrlQuery>
@@ -59,15 +61,11 @@ bool ReadUrl(const QString& text, InfluxOptions* out, QString* error)
 
 bool Influx_ReadSecretFile(const QString& option, const QString& path, QString* secret, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("--%1: cannot read %2: %3").arg(option, path, file.errorString());
+    QString text, why;
+    if (!Secret_ReadFirstLine(path, &text, &why)) {
+        *error = QStringLiteral("--%1: %2").arg(option, why);
         return false;
     }
-    QByteArray line = file.readLine(4096);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    const QString text = QString::fromUtf8(line);
     if (text.isEmpty() || HasControl(text)) {
         *error = QStringLiteral("--%1: the first line of %2 must hold it, without control characters").arg(option, path);
         return false;

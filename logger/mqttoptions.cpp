@@ -1,5 +1,7 @@
 #include "mqttoptions.h"
 
+#include "secretfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -74,19 +76,16 @@ bool ReadUrl(const QString& text, MqttOptions* out, QString* error)
 // what: where the file came from, for the message.
 bool ReadPasswordFile(const QString& what, const QString& path, QString* password, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: cannot read %2: %3").arg(what, path, file.errorString());
+    QString line, why;
+    if (!Secret_ReadFirstLine(path, &line, &why)) {
+        *error = QStringLiteral("%1: %2").arg(what, why);
         return false;
     }
-    QByteArray line = file.readLine(4096);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
     if (line.isEmpty()) {
         *error = QStringLiteral("%1: %2 has no password on its first line").arg(what, path);
         return false;
     }
-    *password = QString::fromUtf8(line);
+    *password = line;
     return true;
 }
 } // namespace

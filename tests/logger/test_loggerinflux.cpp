@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include "freeport.h"
+
 #include <QtTest>
 #include <curl/curl.h>
 
@@ -22,17 +24,6 @@
 #include <unistd.h>
 
 namespace {
-int FreePort()
-{
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    bind(s, reinterpret_cast<sockaddr*>(&a), len);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 LoggerReading Reading(const char* model, double pm25, double pm10, GasKind kind, double gas, int readings = 1, bool history = false)
 {
     LoggerReading r;

@@ -11,6 +11,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include "freeport.h"
+
 #include <QtTest>
 #include <mosquitto.h>
 
@@ -24,17 +26,6 @@
 
 namespace {
 constexpr int kWait = 10000; // ms: every wait ends, whatever the broker does
-
-int FreePort()
-{
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    bind(s, reinterpret_cast<sockaddr*>(&a), len);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 // A broker of the test's own; with a password file it lets in only user "vostral", "s3cret".
 struct Broker {
