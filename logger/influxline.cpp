@@ -53,12 +53,8 @@ QByteArray Influx_Line(const LoggerReading& r, int64_t timeNs)
     AppendTag(line, "model", r.model);
     line += r.history ? ",source=history " : ",source=live ";
     const int fieldsAt = line.size();
-    AppendField(line, "pm2_5", r.pm25, 1);
-    AppendField(line, "pm10", r.pm10, 1);
-    if (r.gasKind == GasKind::Formaldehyde)
-        AppendField(line, "formaldehyde", r.gas, 3);
-    else if (r.gasKind == GasKind::Tvoc)
-        AppendField(line, "tvoc", r.gas, 3);
+    for (const ReadingQuantity& q : Reading_Quantities(r))
+        AppendField(line, q.key, q.value, q.decimals);
     if (line.size() == fieldsAt)
         return QByteArray();
     if (r.readings > 1)

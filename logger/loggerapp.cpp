@@ -35,7 +35,7 @@ LoggerApp::LoggerApp(const LoggerOptions& options, const LoggerClock* clock, QOb
 {
     const ReadingSink::Say say = [this](const QString& line) { Say(line); };
     m_Sinks.push_back(std::make_unique<DayFilesSink>(options.outDir, options.syncSec, say));
-    m_Sinks.push_back(std::make_unique<RecordFilesSink>(options.outDir, options.intervalSec > 0 ? options.intervalSec : 1, say));
+    m_Sinks.push_back(std::make_unique<RecordFilesSink>(options.outDir, options.intervalSec, say)); // 0: a step of 1 s
     if (options.mqtt.enabled)
         m_Sinks.push_back(std::make_unique<MqttSink>(options.mqtt, say));
 #ifdef VOSTRAL_PROMETHEUS

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 // The second quantity of a model with a gas channel.
 enum class GasKind { None, Formaldehyde, Tvoc };
@@ -28,4 +29,26 @@ struct LoggerReading {
 inline bool Reading_Has(double value)
 {
     return !std::isnan(value);
+}
+
+// A quantity a reading carries, under the name every output gives it ("pm2_5", "pm10",
+// "formaldehyde", "tvoc"), with the decimals of the day files: PM in tenths, the gas in
+// thousandths.
+struct ReadingQuantity {
+    const char* key;
+    double value;
+    int decimals;
+};
+
+// The quantities the reading carries, in that order; absent ones are left out.
+inline std::vector<ReadingQuantity> Reading_Quantities(const LoggerReading& r)
+{
+    std::vector<ReadingQuantity> out;
+    if (Reading_Has(r.pm25))
+        out.push_back({"pm2_5", r.pm25, 1});
+    if (Reading_Has(r.pm10))
+        out.push_back({"pm10", r.pm10, 1});
+    if (Reading_Has(r.gas) && r.gasKind != GasKind::None)
+        out.push_back({r.gasKind == GasKind::Tvoc ? "tvoc" : "formaldehyde", r.gas, 3});
+    return out;
 }

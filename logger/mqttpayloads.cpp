@@ -78,12 +78,8 @@ QByteArray Mqtt_StatePayload(const LoggerReading& r)
     out += "{\"time\":\"";
     out += Csv_Time(r.timeMs);
     out += '"';
-    AppendNumber(out, "pm2_5", r.pm25, 1);
-    AppendNumber(out, "pm10", r.pm10, 1);
-    if (r.gasKind == GasKind::Formaldehyde)
-        AppendNumber(out, "formaldehyde", r.gas, 3);
-    else if (r.gasKind == GasKind::Tvoc)
-        AppendNumber(out, "tvoc", r.gas, 3);
+    for (const ReadingQuantity& q : Reading_Quantities(r))
+        AppendNumber(out, q.key, q.value, q.decimals);
     if (r.readings > 1)
         out += ",\"readings\":" + QByteArray::number(r.readings);
     out += ",\"model\":" + JsonString(r.model) + '}';
